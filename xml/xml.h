@@ -1,0 +1,72 @@
+// An XML document: an owning tree of nodes read from a file by a lenient
+// one-pass parser, searched by name and written back as indented text.
+#ifndef QOR_UTILITY_XML_H
+#define QOR_UTILITY_XML_H
+
+#include <cstddef>
+#include <ostream>
+#include <string>
+
+#include "xml/xml_node.h"
+
+namespace qor {
+namespace utility {
+
+class clXML {
+public:
+    clXML() = default;
+    explicit clXML(const std::string& path) { load(path); }
+    ~clXML() = default;
+
+    clXML(const clXML&) = delete;
+    clXML& operator=(const clXML&) = delete;
+
+    // True when loading left at least one node under root.
+    bool isLoad() const { return root.getFirstChild() != nullptr; }
+
+    // Replaces the whole tree by the parse of the file at path. Anything
+    // but a readable regular file leaves the document empty.
+    void load(const std::string& path);
+
+    // Parses text from start in one forward pass, appending the top-level
+    // nodes to node (root when null). Any bytes are accepted.
+    void parse(clXMLNode* node, const std::string& text, std::size_t start);
+
+    // Reads the markup item whose '<' is at start and stores the position
+    // just past it in *next. Returns the new unlinked node, or null for a
+    // closing tag.
+    clXMLNode* parseTag(std::size_t* next, const std::string& text, std::size_t start);
+
+    // Cuts [begin, end) at each unquoted space and each '>' into count
+    // pieces, one pair each.
+    void parseAttributes(clXMLNode::tyAttribute* pairs, std::size_t count, const char* begin,
+                         const char* end);
+
+    // Splits one piece [begin, end) at its first '=' into name and value;
+    // the value drops everything outside its outermost double quotes.
+    void parseAttribute(std::string* name, std::string* value, const char* begin, const char* end);
+
+    // First node in document order whose key equals name; root itself
+    // matches the empty name.
+    clXMLNode* find(const std::string& name);
+    const clXMLNode* find(const std::string& name) const;
+
+    // Text of the character data that is the first child of the node
+    // named name, or a shared empty string.
+    const std::string& getElement(const std::string& name) const;
+
+    // Writes the document to standard output, flushing at every line end.
+    void print() const;
+    // Writes the document to out, flushing at every line end.
+    void print(std::ostream* out) const;
+    // Writes the document into the file at path (host text mode), emptying
+    // or creating it. An unopenable path writes nothing.
+    void exportFile(const std::string& path);
+
+    clXMLNode root;
+};
+
+}  // namespace utility
+}  // namespace qor
+
+#endif

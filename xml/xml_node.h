@@ -1,0 +1,120 @@
+// XML nodes: a tree node keyed by its tag name (or, for character data and
+// comments, by its text) with a kind and an ordered attribute list.
+#ifndef QOR_UTILITY_XML_NODE_H
+#define QOR_UTILITY_XML_NODE_H
+
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/multi_tree.h"
+
+namespace qor {
+namespace utility {
+
+class clXMLNode : public common::clMultiTree<std::string> {
+public:
+    enum enType : int {
+        TYPE_NONE = 0,
+        TYPE_TAG = 1,
+        TYPE_EMPTY_TAG = 2,
+        TYPE_ELEMENT = 3,
+        TYPE_DECLARATION = 4,
+        TYPE_COMMENT = 5
+    };
+    using tyAttribute = std::pair<std::string, std::string>;
+    using tyAttributeList = std::vector<tyAttribute>;
+
+    clXMLNode();
+    ~clXMLNode() override;
+
+    // Writes this node and its subtree to out, this node indented by width
+    // spaces and each level below by two more; every line end flushes out.
+    // Each node is written by its own kind's rule; the walk is iterative.
+    virtual void print(std::ostream* out, int width) const;
+
+    // First attribute named name, or null (also for a null name).
+    tyAttribute* searchAttribute(const char* name);
+    const tyAttribute* searchAttribute(const char* name) const;
+
+    // Tag name and text are one string: both pairs read and write key.
+    void setTag(const std::string& tag) { key = tag; }
+    void setElement(const std::string& text) { key = text; }
+    const std::string& getTag() const { return key; }
+    const std::string& getElement() const { return key; }
+
+    enType getType() const { return type; }
+    void setType(enType t) { type = t; }
+
+    const tyAttributeList& getAttribute() const { return attribute; }
+    // Makes the list an exact copy of the count pairs at source, reusing
+    // the entries (and storage) already there.
+    void setAttribute(const tyAttribute* source, unsigned int count);
+    void setAttribute(const tyAttributeList& source);
+
+    enType type;
+    tyAttributeList attribute;
+
+protected:
+    // A kind's rule: what it writes before its children and after them,
+    // appended to line (at most one line each, ending in '\n').
+    virtual void formatOpening(std::string& line, int width) const;
+    virtual void formatClosing(std::string& line, int width) const;
+
+    static void appendIndent(std::string& line, int width);
+    // Opening tags always write name="value"; the other kinds write the
+    // value part only when it is not empty.
+    void appendAttributes(std::string& line, bool quoteEmptyValues) const;
+};
+
+class clXMLNodeTag : public clXMLNode {
+public:
+    clXMLNodeTag();
+    ~clXMLNodeTag() override;
+
+protected:
+    void formatOpening(std::string& line, int width) const override;
+    void formatClosing(std::string& line, int width) const override;
+};
+
+class clXMLNodeEmptyTag : public clXMLNode {
+public:
+    clXMLNodeEmptyTag();
+    ~clXMLNodeEmptyTag() override;
+
+protected:
+    void formatOpening(std::string& line, int width) const override;
+};
+
+class clXMLNodeElement : public clXMLNode {
+public:
+    clXMLNodeElement();
+    ~clXMLNodeElement() override;
+
+protected:
+    void formatOpening(std::string& line, int width) const override;
+};
+
+class clXMLNodeDeclaration : public clXMLNode {
+public:
+    clXMLNodeDeclaration();
+    ~clXMLNodeDeclaration() override;
+
+protected:
+    void formatOpening(std::string& line, int width) const override;
+};
+
+class clXMLNodeComment : public clXMLNode {
+public:
+    clXMLNodeComment();
+    ~clXMLNodeComment() override;
+
+protected:
+    void formatOpening(std::string& line, int width) const override;
+};
+
+}  // namespace utility
+}  // namespace qor
+
+#endif
