@@ -1,0 +1,33 @@
+// swfupgrade INPUT OUTPUT: raises an SWF movie description to version 10
+// and writes it to OUTPUT when both header rules applied.
+#include <iostream>
+#include <string>
+
+#include "driver/output_file.h"
+#include "driver/platform.h"
+#include "driver/swf_rules.h"
+#include "xml/xml.h"
+
+int main(int argc, char** argv) {
+    prepareProcess();
+    if (argc < 3) return 1;
+    const std::string inputPath = argv[1];
+    const std::string outputPath = argv[2];
+
+    qor::utility::clXML document(inputPath);
+    if (!document.isLoad()) {
+        std::cout << "Can't Open File : " << inputPath << std::endl;
+        return 1;
+    }
+    const bool swfChanged = changeSwfTag(document);
+    const bool fileAttributesChanged = changeFileAttributesTag(document);
+    if (!swfChanged || !fileAttributesChanged) return 1;
+
+    // Writing the temporary file must never touch the input.
+    if (namesSameFile(temporaryPath(outputPath), inputPath) ||
+        !replaceOutputFile(document, outputPath)) {
+        std::cout << "Can't Write File : " << outputPath << std::endl;
+        return 1;
+    }
+    return 0;
+}
