@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include "xml_fixture.h"
+
+namespace {
+
+using Lookup = qor_test::XmlFixture;
+using qor::utility::clXMLNode;
+
+TEST_F(Lookup, FindsTheFirstNodeInDocumentOrder) {
+    parse("<a><swf v=\"1\"/></a><swf v=\"2\"><swf v=\"3\"/></swf>");
+    ASSERT_NE(doc.find("swf"), nullptr);
+    EXPECT_EQ(doc.find("swf")->searchAttribute("v")->second, "1");
+    parse("<swf v=\"outer\"><swf v=\"inner\"/></swf>");
+    EXPECT_EQ(doc.find("swf")->searchAttribute("v")->second, "outer");
+}
+
+TEST_F(Lookup, ComparesWholeKeysExactly) {
+    parse("<swf/>");
+    EXPECT_EQ(doc.find("SWF"), nullptr);
+    EXPECT_EQ(doc.find(" swf"), nullptr);
+    EXPECT_EQ(doc.find("sw"), nullptr);
+    EXPECT_EQ(doc.find("a/swf"), nullptr);
+    EXPECT_NE(doc.find("swf"), nullptr);
+}
+
+TEST_F(Lookup, MatchesTextAndCommentsAndDeclarationsByTheirKeys) {
+    parse("<?xml version=\"1.0\"?><!--swf--><t>swf</t><swf/>");
+    EXPECT_EQ(doc.find("xml")->getType(), clXMLNode::TYPE_DECLARATION);
+    EXPECT_EQ(doc.find("swf")->getType(), clXMLNode::TYPE_COMMENT);
+    parse("<t>swf</t><swf/>");
+    EXPECT_EQ(doc.find("swf")->getType(), clXMLNode::TYPE_ELEMENT);
+}
+
+TEST_F(Lookup, TheEmptyNameFindsTheRoot) {
+    EXPECT_EQ(doc.find(""), &doc.root);
+    EXPECT_EQ(doc.find("swf"), nullptr);
+    parse("text<a/>");
+    EXPECT_EQ(doc.getElement(""), "text");
+    parse("<a/>");
+    EXPECT_EQ(doc.getElement(""), "");
+}
+
+TEST_F(Lookup, GetElementReadsOnlyTheFirstChildsText) {
+    parse("<version>10</version><e/><c><!--x-->text</c><two>a<b/>b</two><empty></empty>");
+    EXPECT_EQ(doc.getElement("version"), "10");
+    EXPECT_EQ(doc.getElement("two"), "a");
+    const std::string& miss = doc.getElement("missing");
+    EXPECT_EQ(miss, "");
+    EXPECT_EQ(&doc.getElement("e"), &miss);
+    EXPECT_EQ(&doc.getElement("c"), &miss);
+    EXPECT_EQ(&doc.getElement("empty"), &miss);
+}
+
+TEST_F(Lookup, ConstAndMutableFindAgree) {
+    parse("<a><b/></a>");
+    const qor::utility::clXML& constant = doc;
+    EXPECT_EQ(constant.find("b"), doc.find("b"));
+    doc.find("b")->setAttribute({{"k", "v"}});
+    EXPECT_EQ(constant.find("b")->getAttribute().size(), 1u);
+}
+
+}  // namespace

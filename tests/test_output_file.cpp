@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "driver/output_file.h"
+#include "xml_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qor::utility::clXMLNode;
+
+const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+
+class OutputFile : public qor_test::XmlFixture {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              (std::string("qor_output_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        output = (dir / "out.xml").string();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    static std::string read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+
+    fs::path dir;
+    std::string output;
+};
+
+TEST_F(OutputFile, ReplacesTheDocumentsOwnDeclaration) {
+    parse("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<swf version=\"10\">\xE9</swf>");
+    ASSERT_TRUE(replaceOutputFile(doc, output));
+    EXPECT_EQ(read(output), declaration + "\n  <swf version=\"10\">\n\xE9\n  </swf>\n");
+    EXPECT_FALSE(fs::exists(temporaryPath(output)));
+}
+
+TEST_F(OutputFile, CutsOnlyADeclarationsLine) {
+    parse("<swf><a/></swf>");
+    EXPECT_FALSE(exportOpensWithDeclaration(doc));
+    ASSERT_TRUE(replaceOutputFile(doc, output));
+    EXPECT_EQ(read(output), declaration + "  <swf>\n    <a/>\n  </swf>\n");
+
+    parse("<!-- c --><?xml version=\"1.0\"?><a/>");
+    EXPECT_FALSE(exportOpensWithDeclaration(doc));
+    parse("a>b<?xml version=\"1.0\"?><a/>");
+    EXPECT_FALSE(exportOpensWithDeclaration(doc));
+    parse("\xEF\xBB\xBF<?xml version=\"1.0\"?><a/>");
+    EXPECT_TRUE(exportOpensWithDeclaration(doc));
+    ASSERT_TRUE(replaceOutputFile(doc, output));
+    EXPECT_EQ(read(output), declaration + "\n  <a/>\n");
+    EXPECT_FALSE(exportOpensWithDeclaration(qor::utility::clXML()));
+}
+
+TEST_F(OutputFile, FindsTheDeclarationsEndWhereverItLies) {
+    const std::string longText(5000, 'x');
+    parse(longText + "<?xml version=\"" + longText + "\"?><a/>");
+    ASSERT_TRUE(replaceOutputFile(doc, output));
+    EXPECT_EQ(read(output), declaration + "\n  <a/>\n");
+    parse("<?xml v=\"x\"?><a/>");
+    doc.find("xml")->searchAttribute("v")->second = "a>b";  // a '>' the writer puts before the real end
+    EXPECT_FALSE(exportOpensWithDeclaration(doc));
+}
+
+TEST_F(OutputFile, KeepsAnExistingOutputsPermissions) {
+    std::ofstream(output) << "old";
+    fs::permissions(output, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    parse("<a/>");
+    ASSERT_TRUE(replaceOutputFile(doc, output));
+    EXPECT_EQ(fs::status(output).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(OutputFile, OverwritesAStaleTemporaryFileAndRemovesIt) {
+    std::ofstream(temporaryPath(output)) << "stale";
+    parse("<a/>");
+    ASSERT_TRUE(replaceOutputFile(doc, output));
+    EXPECT_EQ(read(output), declaration + "  <a/>\n");
+    EXPECT_FALSE(fs::exists(temporaryPath(output)));
+}
+
+TEST_F(OutputFile, FailsWithoutLeavingAnythingBehind) {
+    parse("<a/>");
+    EXPECT_FALSE(replaceOutputFile(doc, (dir / "missing" / "out.xml").string()));
+    EXPECT_TRUE(fs::is_empty(dir));
+
+    std::ofstream(output) << "old";
+    fs::create_directory(temporaryPath(output));
+    EXPECT_FALSE(replaceOutputFile(doc, output));
+    EXPECT_EQ(read(output), "old");
+    EXPECT_TRUE(fs::is_directory(temporaryPath(output)));
+
+    const std::string directory = (dir / "sub").string();
+    fs::create_directory(directory);
+    EXPECT_FALSE(replaceOutputFile(doc, directory));
+    EXPECT_TRUE(fs::is_directory(directory));
+    EXPECT_FALSE(fs::exists(temporaryPath(directory)));
+}
+
+TEST_F(OutputFile, TellsPathsOfOneFile) {
+    std::ofstream(output) << "x";
+    EXPECT_TRUE(namesSameFile(output, output));
+    EXPECT_TRUE(namesSameFile(output, (dir / "." / "out.xml").string()));
+    EXPECT_FALSE(namesSameFile(output, temporaryPath(output)));
+    EXPECT_EQ(temporaryPath("a/m.xml"), "a/m.xml.tmp");
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "xml_fixture.h"
+
+namespace {
+
+using qor_test::XmlFixture;
+using Parser = XmlFixture;
+using qor::utility::clXML;
+using qor::utility::clXMLNode;
+
+TEST_F(Parser, ReadsTheUsualDeclarationAsASiblingOfTheRoot) {
+    parse("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<swf version=\"8\">\n</swf>\n");
+    EXPECT_EQ(tree(),
+              "P[xml] [version=1.0] [encoding=UTF-8]\n"
+              "T[swf] [version=8]\n");
+}
+
+TEST_F(Parser, KeepsTheQuestionMarkOfADeclarationWithoutAttributes) {
+    parse("<?xml?><?pi a=\"1\" ?>");
+    EXPECT_EQ(tree(), "P[xml?]\nP[pi] [a=1] [?=]\n");
+}
+
+TEST_F(Parser, KeepsAByteOrderMarkAsCharacterData) {
+    parse("\xEF\xBB\xBF<?xml version=\"1.0\"?><a/>");
+    EXPECT_EQ(tree(), "D[\xEF\xBB\xBF]\nP[xml] [version=1.0]\nS[a]\n");
+}
+
+TEST_F(Parser, TrimsOnlySpacesAndLineBreaksBeforeCharacterData) {
+    parse("<a>\r\n   hello world \r\n</a>\n\t<b/>\n  \r\n<c/>tail");
+    EXPECT_EQ(tree(),
+              "T[a]\n"
+              "  D[hello world \r\n]\n"
+              "D[\t]\n"
+              "S[b]\n"
+              "S[c]\n");
+}
+
+TEST_F(Parser, MakesCharacterDataBeforeTheFirstMarkup) {
+    parse("lead<a/>");
+    EXPECT_EQ(tree(), "D[lead]\nS[a]\n");
+}
+
+TEST_F(Parser, ReadsMarkupThatFollowsATagDirectly) {
+    parse("<a><b/></a><c>x</c>");
+    EXPECT_EQ(tree(), "T[a]\n  S[b]\nT[c]\n  D[x]\n");
+}
+
+TEST_F(Parser, KeepsCommentsVerbatimAndNeverLooksInside) {
+    parse("<!-- <a> \"q\" --><!---->-->after<b/>");
+    EXPECT_EQ(tree(), "C[ <a> \"q\" ]\nC[]\nD[-->after]\nS[b]\n");
+}
+
+TEST_F(Parser, DoesNotLetAnOpenerCloseItself) {
+    parse("<!-->x--><a/>");
+    EXPECT_EQ(tree(), "C[>x]\nS[a]\n");
+}
+
+TEST_F(Parser, TurnsAnUnclosedCommentIntoCharacterData) {
+    parse("<a/>  \n<!-- open <b/>");
+    EXPECT_EQ(tree(), "S[a]\nD[<!-- open ]\nS[b]\n");
+}
+
+TEST_F(Parser, StartsTextAfterAnUnclosedCommentAtTheOpenerWithoutRepeatingEarlierText) {
+    parse("<a/>before<!--x<!--y<b/>");
+    EXPECT_EQ(tree(), "S[a]\nD[before]\nD[<!--x]\nD[<!--y]\nS[b]\n");
+}
+
+TEST_F(Parser, TellsSelfClosingTagsByTheSlashBeforeTheirEnd) {
+    parse("<a/><b /><c d/><e f=\"1\"/><g f=\"1\" /><h/ >");
+    EXPECT_EQ(tree(),
+              "S[a]\n"
+              "S[b] [/=]\n"
+              "S[c] [d/=]\n"
+              "S[e] [f=1]\n"
+              "S[g] [f=1] [/=]\n"
+              "T[h/] [=]\n");
+}
+
+TEST_F(Parser, KeepsEveryPieceBetweenSeparatorsAsAnAttribute) {
+    parse("<a  b=\"1\"><c b=\"1\" ><d b = \"1\">");
+    EXPECT_EQ(tree(),
+              "T[a] [=] [b=1]\n"
+              "  T[c] [b=1] [=]\n"
+              "    T[d] [b=] [=] [\"1\"=]\n");
+}
+
+TEST_F(Parser, ReadsValuesByTheirOutermostQuotes) {
+    parse("<a u=1 s='x' e=\"\" n m= q=\"a=b\"tail w=\"x\"y\"/>");
+    EXPECT_EQ(tree(), "S[a] [u=1] [s='x'] [e=] [n=] [m=] [q=a=b] [w=x\"y]\n");
+}
+
+TEST_F(Parser, HonoursQuotesForSpacesButNotForTheTagEnd) {
+    parse("<a b=\"x y\" c=\"p>q\"/></a><z/>");
+    EXPECT_EQ(tree(),
+              "T[a] [b=x y] [c=p]\n"
+              "  D[q\"/>]\n"
+              "S[z]\n");
+}
+
+TEST_F(Parser, ClosesTheInnermostTagWhateverTheClosingName) {
+    parse("<a><b></a>x<c/></zzz><d/>");
+    EXPECT_EQ(tree(), "T[a]\n  T[b]\n  D[x]\n  S[c]\nS[d]\n");
+}
+
+TEST_F(Parser, IgnoresClosingTagsWhileNoneIsOpen) {
+    parse("</x></y><a/>");
+    EXPECT_EQ(tree(), "S[a]\n");
+}
+
+TEST_F(Parser, LeavesUnclosedTagsHoldingEverythingAfterThem) {
+    parse("<a><b><c/>");
+    EXPECT_EQ(tree(), "T[a]\n  T[b]\n    S[c]\n");
+}
+
+TEST_F(Parser, ReadsOtherBangMarkupAsAnOpeningTag) {
+    parse("<!DOCTYPE swf><swf/>");
+    EXPECT_EQ(tree(), "T[!DOCTYPE] [swf=]\n  S[swf]\n");
+}
+
+TEST_F(Parser, KeepsALineBreakInANameAndCountsEachIndentationSpace) {
+    parse("<a\n   b=\"1\">");
+    EXPECT_EQ(tree(), "T[a\n] [=] [=] [b=1]\n");
+}
+
+TEST_F(Parser, ReadsAnItemThatRunsToTheEndOfTheFile) {
+    parse("<a/><b");
+    EXPECT_EQ(tree(), "S[a]\nT[b]\n");
+    parse("<b/");
+    EXPECT_EQ(tree(), "S[b]\n");
+    parse("<");
+    EXPECT_EQ(tree(), "T[]\n");
+    parse("<?pi");
+    EXPECT_EQ(tree(), "P[pi]\n");
+    parse("<a b=\"1\" /");
+    EXPECT_EQ(tree(), "S[a]\n");
+    parse("<a b=\"1\" c");
+    EXPECT_EQ(tree(), "T[a]\n");
+}
+
+TEST_F(Parser, ReadsTheAttributesOfATagClosedByTheLastByte) {
+    parse("<a b=\"1\">");
+    EXPECT_EQ(tree(), "T[a] [b=1]\n");
+}
+
+TEST_F(Parser, MakesNothingOfBlankOrMarkupFreeText) {
+    for (const char* text : {"", "   \r\n  \n", "just text, no markup"}) {
+        parse(text);
+        EXPECT_FALSE(doc.isLoad()) << text;
+    }
+    parse("<");
+    EXPECT_TRUE(doc.isLoad());
+}
+
+TEST_F(Parser, SplitsOnePieceAtItsFirstEquals) {
+    std::string name = "old", value = "old";
+    const std::string piece = "k=\"v=w\"x";
+    doc.parseAttribute(&name, &value, piece.data(), piece.data() + piece.size());
+    EXPECT_EQ(name, "k");
+    EXPECT_EQ(value, "v=w");
+    doc.parseAttribute(nullptr, &value, piece.data(), piece.data() + piece.size());
+    EXPECT_EQ(value, "v=w");
+}
+
+TEST_F(Parser, ReportsTheEndOfEachItem) {
+    const std::string text = std::string("<a b=\"1\">text</a>") + '\0';
+    std::size_t next = 0;
+    clXMLNode* a = doc.parseTag(&next, text, 0);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(next, 9u);
+    EXPECT_EQ(doc.parseTag(&next, text, 13), nullptr);
+    EXPECT_EQ(next, 17u);
+    EXPECT_EQ(doc.parseTag(nullptr, text, 0), nullptr);
+    delete a;
+}
+
+class Loader : public XmlFixture {
+protected:
+    void SetUp() override {
+        dir = std::filesystem::temp_directory_path() /
+              ("qor_loader_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::string write(const std::string& name, const std::string& bytes) {
+        const std::string path = (dir / name).string();
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    std::filesystem::path dir;
+};
+
+TEST_F(Loader, ReadsAFileByteForByte) {
+    const std::string bytes("<a>\r\nx\0y\r\n</a>", 14);
+    clXML binary(write("n.xml", bytes));
+    EXPECT_EQ(qor_test::describe(binary.root), "N[]\n  T[a]\n    D[" + std::string("x\0y\r\n", 5) + "]\n");
+}
+
+TEST_F(Loader, EmptiesTheDocumentWhenAFileDoesNotLoad) {
+    doc.load(write("m.xml", "<a/>"));
+    ASSERT_TRUE(doc.isLoad());
+    doc.load((dir / "missing.xml").string());
+    EXPECT_FALSE(doc.isLoad());
+    doc.load(write("m.xml", "<a/>"));
+    doc.load(dir.string());  // a directory opens as a stream on this host
+    EXPECT_FALSE(doc.isLoad());
+    doc.load(write("empty.xml", ""));
+    EXPECT_FALSE(doc.isLoad());
+}
+
+TEST_F(Loader, ReplacesTheWholeTreeOnEachLoad) {
+    doc.load(write("a.xml", "<a/>"));
+    doc.load(write("b.xml", "<b/><c/>"));
+    EXPECT_EQ(tree(), "S[b]\nS[c]\n");
+}
+
+#ifndef _WIN32
+TEST_F(Loader, RefusesDevicesAndPipes) {
+    doc.load("/dev/zero");
+    EXPECT_FALSE(doc.isLoad());
+    doc.load("/dev/null");
+    EXPECT_FALSE(doc.isLoad());
+}
+#endif
+
+}  // namespace

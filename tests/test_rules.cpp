@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <sstream>
+
+#include "driver/swf_rules.h"
+#include "xml_fixture.h"
+
+namespace {
+
+// Parses a literal and captures what the rules print.
+class Rules : public qor_test::XmlFixture {
+protected:
+    void SetUp() override { saved = std::cout.rdbuf(captured.rdbuf()); }
+    void TearDown() override { std::cout.rdbuf(saved); }
+
+    std::string output() const { return captured.str(); }
+
+    std::ostringstream captured;
+    std::streambuf* saved = nullptr;
+};
+
+TEST_F(Rules, RaisesVersionsSixToEightToTen) {
+    for (const char* version : {"6", "7", "8"}) {
+        parse(std::string("<swf a=\"x\" version=\"") + version + "\" b=\"y\"/>");
+        EXPECT_TRUE(changeSwfTag(doc));
+        EXPECT_EQ(tree(), "S[swf] [a=x] [version=10] [b=y]\n");
+    }
+    EXPECT_EQ(output(), "swf tag changed\nswf tag changed\nswf tag changed\n");
+}
+
+TEST_F(Rules, LeavesEveryOtherVersionAlone) {
+    for (const char* swf : {"<swf version=\"10\"/>", "<swf version=\"9\"/>", "<swf version=\"6.0\"/>",
+                            "<swf version=\"\"/>", "<swf version=\" 8\"/>", "<swf version=08 />",
+                            "<swf Version=\"8\"/>", "<swf/>", "<SWF version=\"8\"/>", "<a/>"}) {
+        parse(swf);
+        const std::string before = tree();
+        EXPECT_FALSE(changeSwfTag(doc)) << swf;
+        EXPECT_EQ(tree(), before);
+    }
+    EXPECT_EQ(output(), "");
+}
+
+TEST_F(Rules, ExaminesOnlyTheFirstSwfAndItsFirstVersion) {
+    parse("<swf version=\"10\" version=\"8\"/><swf version=\"8\"/>");
+    EXPECT_FALSE(changeSwfTag(doc));
+    parse("<swf version=\"8\" version=\"7\"><swf version=\"8\"/></swf>");
+    EXPECT_TRUE(changeSwfTag(doc));
+    EXPECT_EQ(tree(), "T[swf] [version=10] [version=7]\n  S[swf] [version=8]\n");
+}
+
+TEST_F(Rules, AppendsAllowAbcAsTheLastAttribute) {
+    parse("<FileAttributes a=\"1\" b=\"\" allowabc=\"0\"/><FileAttributes/>");
+    EXPECT_TRUE(changeFileAttributesTag(doc));
+    EXPECT_EQ(tree(), "S[FileAttributes] [a=1] [b=] [allowabc=0] [allowABC=1]\nS[FileAttributes]\n");
+    parse("<FileAttributes/>");
+    EXPECT_TRUE(changeFileAttributesTag(doc));
+    EXPECT_EQ(tree(), "S[FileAttributes] [allowABC=1]\n");
+    EXPECT_EQ(output(), "FileAttributes tag changed\nFileAttributes tag changed\n");
+}
+
+TEST_F(Rules, NeverTouchesAnExistingAllowAbc) {
+    for (const char* element : {"<FileAttributes allowABC=\"0\"/>", "<FileAttributes allowABC=\"1\"/>",
+                                "<FileAttributes x=\"1\" allowABC />", "<swf/>"}) {
+        parse(element);
+        const std::string before = tree();
+        EXPECT_FALSE(changeFileAttributesTag(doc)) << element;
+        EXPECT_EQ(tree(), before);
+    }
+    EXPECT_EQ(output(), "");
+}
+
+}  // namespace

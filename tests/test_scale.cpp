@@ -1,0 +1,85 @@
+// Inputs that break a naive tree or parser: deep nesting that overflows a
+// recursive walk, and markup that makes a rescanning parser quadratic.
+// Each must finish within the CTest timeout set for this suite.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "xml_fixture.h"
+
+namespace {
+
+using qor::utility::clXMLNode;
+using qor::utility::clXMLNodeElement;
+
+constexpr int depth = 1000000;
+
+using Scale = qor_test::XmlFixture;
+
+std::string repeat(const std::string& piece, std::size_t times) {
+    std::string out;
+    out.reserve(piece.size() * times);
+    for (std::size_t i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+TEST_F(Scale, ParsesSearchesAndDestroysAMillionNestedTags) {
+    parse(repeat("<a>", depth));
+    ASSERT_TRUE(doc.isLoad());
+    EXPECT_EQ(doc.find("absent"), nullptr);
+    const clXMLNode* deepest = &doc.root;
+    int levels = 0;
+    while (deepest->getFirstChild()) {
+        deepest = static_cast<const clXMLNode*>(deepest->getFirstChild());
+        ++levels;
+    }
+    EXPECT_EQ(levels, depth);
+    doc.root.removeChildren();
+    EXPECT_FALSE(doc.isLoad());
+}
+
+TEST_F(Scale, PrintsAndExportsAMillionDeepChain) {
+    clXMLNode* parent = &doc.root;
+    for (int i = 0; i < depth; ++i) {
+        clXMLNode* text = new clXMLNodeElement;
+        text->setElement("t");
+        parent->addChild(text);
+        parent = text;
+    }
+    const std::string expected = repeat("t\n", depth);
+    EXPECT_EQ(printed(), expected);
+    const std::string path = (std::filesystem::temp_directory_path() / "qor_scale_chain.xml").string();
+    doc.exportFile(path);
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    in.close();
+    std::remove(path.c_str());
+    EXPECT_EQ(bytes.str(), expected);
+}
+
+TEST_F(Scale, ReadsMillionsOfUnclosedCommentOpenersInOnePass) {
+    parse(repeat("<!--", 2000000) + "<a/>");
+    EXPECT_EQ(doc.find("a")->getType(), clXMLNode::TYPE_EMPTY_TAG);
+    EXPECT_EQ(static_cast<const clXMLNode*>(doc.root.getFirstChild()->getNextSibling())->getTag(), "<!--");
+}
+
+TEST_F(Scale, ReadsMillionsOfOpenersWithoutATagEnd) {
+    parse("<b/>" + repeat("<", 4000000));
+    EXPECT_EQ(static_cast<const clXMLNode*>(doc.find("b")->getNextSibling())->getTag(), repeat("<", 4000000 - 1));
+    parse("<b/>" + repeat("<a ", 2000000));
+    EXPECT_NE(doc.find("a"), nullptr);
+}
+
+TEST_F(Scale, ReadsATagHoldingMillionsOfSpaces) {
+    parse("<a" + repeat(" ", 4000000) + "b=\"1\"/>");
+    const clXMLNode* a = doc.find("a");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->getAttribute().size(), 4000000u);
+    EXPECT_EQ(a->getAttribute().back(), (clXMLNode::tyAttribute{"b", "1"}));
+}
+
+}  // namespace
