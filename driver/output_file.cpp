@@ -7,6 +7,7 @@
 #include <streambuf>
 #include <system_error>
 
+#include "driver/platform.h"
 #include "xml/file_buffer.h"
 
 namespace fs = std::filesystem;
@@ -125,6 +126,7 @@ bool replaceOutputFile(const clXML& document, const std::string& outputPath) {
     if (replaced) {
         const fs::file_status outputStatus = fs::status(outputPath, error);
         if (fs::exists(outputStatus)) {
+            copyOwner(outputPath, temporary);
             fs::permissions(temporary, outputStatus.permissions(), fs::perm_options::replace, error);
             replaced = !error;
         }

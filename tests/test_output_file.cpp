@@ -4,6 +4,11 @@
 #include <fstream>
 #include <iterator>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "driver/output_file.h"
 #include "xml_fixture.h"
 
@@ -76,6 +81,20 @@ TEST_F(OutputFile, KeepsAnExistingOutputsPermissions) {
     EXPECT_EQ(fs::status(output).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
+
+#ifndef _WIN32
+TEST_F(OutputFile, KeepsAnExistingOutputsOwnerWhereAllowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "only a privileged user may give a file away";
+    std::ofstream(output) << "old";
+    ASSERT_EQ(chown(output.c_str(), 12345, 23456), 0);
+    parse("<a/>");
+    ASSERT_TRUE(replaceOutputFile(doc, output));
+    struct stat info;
+    ASSERT_EQ(stat(output.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 12345u);
+    EXPECT_EQ(info.st_gid, 23456u);
+}
+#endif
 
 TEST_F(OutputFile, OverwritesAStaleTemporaryFileAndRemovesIt) {
     std::ofstream(temporaryPath(output)) << "stale";
