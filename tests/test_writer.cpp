@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 #include "xml_fixture.h"
@@ -22,7 +23,15 @@ Kind* node(clXMLNode* parent, const std::string& key, const clXMLNode::tyAttribu
     Kind* n = new Kind;
     n->setTag(key);
     n->setAttribute(attributes);
-    if (parent) parent->addChild(n);
+    parent->addChild(n);
+    return n;
+}
+
+template <class Kind>
+std::unique_ptr<Kind> loose(const std::string& key, const clXMLNode::tyAttributeList& attributes = {}) {
+    std::unique_ptr<Kind> n(new Kind);
+    n->setTag(key);
+    n->setAttribute(attributes);
     return n;
 }
 
@@ -84,9 +93,9 @@ TEST_F(Writer, NeverWritesAnOpeningTagAsSelfClosing) {
 
 TEST_F(Writer, WritesEmptyValuesByEachKindsRule) {
     const clXMLNode::tyAttributeList attributes{{"e", ""}, {"", ""}, {"/", ""}};
-    EXPECT_EQ(printOf(*node<clXMLNodeTag>(nullptr, "t", attributes), 0), "<t e=\"\" =\"\" /=\"\">\n</t>\n");
-    EXPECT_EQ(printOf(*node<clXMLNodeEmptyTag>(nullptr, "s", attributes), 0), "<s e  //>\n");
-    EXPECT_EQ(printOf(*node<clXMLNodeDeclaration>(nullptr, "d", attributes), 0), "<d e  />\n");
+    EXPECT_EQ(printOf(*loose<clXMLNodeTag>("t", attributes), 0), "<t e=\"\" =\"\" /=\"\">\n</t>\n");
+    EXPECT_EQ(printOf(*loose<clXMLNodeEmptyTag>("s", attributes), 0), "<s e  //>\n");
+    EXPECT_EQ(printOf(*loose<clXMLNodeDeclaration>("d", attributes), 0), "<d e  />\n");
 }
 
 TEST_F(Writer, WritesBytesUnescapedAndTextFlushLeft) {
@@ -103,8 +112,8 @@ TEST_F(Writer, WritesBytesUnescapedAndTextFlushLeft) {
 }
 
 TEST_F(Writer, WritesCommentsAsStored) {
-    EXPECT_EQ(printOf(*node<clXMLNodeComment>(nullptr, ""), 2), "  <!---->\n");
-    EXPECT_EQ(printOf(*node<clXMLNodeComment>(nullptr, "a", {{"x", "1"}}), 0), "<!--a-->\n");
+    EXPECT_EQ(printOf(*loose<clXMLNodeComment>(""), 2), "  <!---->\n");
+    EXPECT_EQ(printOf(*loose<clXMLNodeComment>("a", {{"x", "1"}}), 0), "<!--a-->\n");
 }
 
 TEST_F(Writer, IndentsChildrenOfEveryKindAndOfPlainNodes) {
