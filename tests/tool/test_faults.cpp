@@ -1,0 +1,180 @@
+// Faults provoked for real while the tool writes its output: whatever
+// happens, the previous output stays byte for byte and no temporary file
+// is left by a run that ends.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "tool_runner.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string bothChanged = "swf tag changed\nFileAttributes tag changed\n";
+
+// A document both rules apply to, with a data block of the given size.
+std::string movieWithData(std::size_t dataBytes) {
+    return "<?xml version=\"1.0\"?>\n<swf version=\"8\">\n  <FileAttributes/>\n  <data>" +
+           std::string(dataBytes, 'A') + "</data>\n</swf>\n";
+}
+
+class ToolFaults : public ::testing::Test {
+protected:
+    TempDir dir;
+    const std::string input = dir.path("in.xml");
+    const std::string output = dir.path("out.xml");
+    const std::string old = "previous output \x01\r\n kept on any failure";
+
+    void SetUp() override {
+        writeFile(input, movieWithData(100));
+        writeFile(output, old);
+    }
+
+    // Runs the tool and checks the failure it must report for out.
+    void expectCantWrite(const std::string& out, std::uintmax_t fileSizeLimit = 0) const {
+        const RunResult result = dir.run({input, out}, fileSizeLimit);
+        EXPECT_FALSE(result.killed);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, bothChanged + "Can't Write File : " + out + "\n");
+        EXPECT_FALSE(exists(out + ".tmp"));
+    }
+};
+
+TEST_F(ToolFaults, WriteFailingPartWayKeepsTheOldOutput) {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs a file-size limit";
+#else
+    // The old output is larger than the limit: only the new file hits it.
+    const std::uintmax_t limit = 16 * 1024;
+    writeFile(input, movieWithData(4 * limit));
+    const std::string large(2 * limit, 'o');
+    writeFile(output, large);
+    expectCantWrite(output, limit);
+    EXPECT_EQ(readFile(output), large);
+    EXPECT_EQ(readFile(input), movieWithData(4 * limit));
+
+    // Without the limit the same run succeeds, so the limit was the fault.
+    const RunResult result = dir.run({input, output});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_GT(readFile(output).size(), 4 * limit);
+#endif
+}
+
+TEST_F(ToolFaults, MissingDirectory) {
+    expectCantWrite(dir.path("no/such/out.xml"));
+    EXPECT_FALSE(exists(dir.path("no")));
+    EXPECT_EQ(readFile(output), old);
+}
+
+TEST_F(ToolFaults, OutputPathIsADirectory) {
+    const std::string target = dir.path("out.d");
+    fs::create_directory(target);
+    writeFile(target + "/inside", old);
+    expectCantWrite(target);
+    EXPECT_TRUE(fs::is_directory(target));
+    EXPECT_EQ(readFile(target + "/inside"), old);
+}
+
+TEST_F(ToolFaults, TemporaryPathHeldByADirectory) {
+    fs::create_directory(output + ".tmp");
+    writeFile(output + ".tmp/inside", old);
+    const RunResult result = dir.run({input, output});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, bothChanged + "Can't Write File : " + output + "\n");
+    EXPECT_EQ(readFile(output), old);
+    EXPECT_TRUE(fs::is_directory(output + ".tmp"));
+    EXPECT_EQ(readFile(output + ".tmp/inside"), old);
+}
+
+TEST_F(ToolFaults, TemporaryPathNamingTheInputWritesNothing) {
+    const std::string movie = readFile(input);
+    const std::string tmpInput = dir.path("m.xml.tmp");
+    writeFile(tmpInput, movie);
+    // Output absent, then present, then the same file spelled another way.
+    for (const std::string& out : {dir.path("m.xml"), dir.path("m.xml"), dir.path("./m.xml")}) {
+        SCOPED_TRACE(out);
+        const bool present = exists(dir.path("m.xml"));
+        const RunResult result = dir.run({tmpInput, out});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, bothChanged + "Can't Write File : " + out + "\n");
+        EXPECT_EQ(readFile(tmpInput), movie);
+        EXPECT_EQ(exists(dir.path("m.xml")), present);
+        if (present) {
+            EXPECT_EQ(readFile(dir.path("m.xml")), old);
+        }
+        writeFile(dir.path("m.xml"), old);
+    }
+}
+
+TEST_F(ToolFaults, ReadOnlyDirectory) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX directory permissions";
+#else
+    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories";
+    const std::string locked = dir.path("locked");
+    fs::create_directory(locked);
+    writeFile(locked + "/out.xml", old);
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+    expectCantWrite(locked + "/out.xml");
+    EXPECT_EQ(readFile(locked + "/out.xml"), old);
+    fs::permissions(locked, fs::perms::owner_all);
+#endif
+}
+
+#ifndef _WIN32
+// A large file patched in place, killed at random moments: the file is the
+// old or the new content, never a mix. A killed run may leave its temporary
+// file; the next run that ends must take it away.
+TEST_F(ToolFaults, KilledRunsLeaveOldOrNewContent) {
+    std::string big = "<?xml version=\"1.0\"?>\n<swf version=\"8\">\n  <Header>\n    <FileAttributes/>\n";
+    for (int i = 0; i < 500000; ++i) big += "    <PlaceObject2 depth=\"" + std::to_string(i) + "\"/>\n";
+    big += "    <data>" + std::string(20 << 20, 'Q') + "</data>\n  </Header>\n</swf>\n";
+
+    const std::string copy = dir.path("copy.xml");
+    writeFile(copy, big);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(dir.run({copy, copy}).status, 0);
+    const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    const std::string patched = readFile(copy);
+    ASSERT_NE(patched, big);
+
+    std::random_device seed;
+    std::mt19937 random(seed());
+    std::uniform_int_distribution<long long> delay(0, runTime.count() * 5 / 4);
+    int killed = 0;
+    int oldSeen = 0;
+    int tempLeft = 0;
+    for (int round = 0; round < 10; ++round) {
+        writeFile(input, big);
+        const RunResult result = runToolKilledAfter({input, input}, dir.path("../killed-stdout"),
+                                                    std::chrono::microseconds(delay(random)));
+        killed += result.killed;
+        const std::string now = readFile(input);
+        EXPECT_TRUE(now == big || now == patched) << "round " << round << ": a mix of " << now.size() << " bytes";
+        oldSeen += now == big;
+        tempLeft += exists(input + ".tmp");
+        if (!result.killed) {
+            EXPECT_FALSE(exists(input + ".tmp"));
+        }
+    }
+    std::cout << killed << " of 10 runs killed, " << oldSeen << " left the old content, " << tempLeft
+              << " a temporary file\n";
+
+    writeFile(input, big);
+    if (!exists(input + ".tmp")) writeFile(input + ".tmp", big.substr(0, big.size() / 2));
+    const RunResult result = dir.run({input, input});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readFile(input), patched);
+    EXPECT_FALSE(exists(input + ".tmp"));
+}
+#endif
+
+}  // namespace

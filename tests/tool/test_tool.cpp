@@ -1,0 +1,279 @@
+// The built tool run on files in a fresh directory: its standard output,
+// exit status and the files it leaves, compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tool_runner.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+const std::string bothChanged = "swf tag changed\nFileAttributes tag changed\n";
+
+// Every node kind the writer knows, and both rules apply.
+const std::string movie =
+    "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+    "<swf version=\"8\" compressed=\"1\">\n"
+    "  <!-- header -->\n"
+    "  <Header frames=\"1\">\n"
+    "    <FileAttributes hasMetaData=\"0\" note=\"\"/>\n"
+    "    <Title lang=\"\">Hello</Title>\n"
+    "  </Header>\n"
+    "</swf>\n";
+// Its own declaration gives way to the fixed one; the line end after it stays.
+const std::string patchedMovie = declaration + hostLines(
+    "\n"
+    "  <swf version=\"10\" compressed=\"1\">\n"
+    "    <!-- header -->\n"
+    "    <Header frames=\"1\">\n"
+    "      <FileAttributes hasMetaData=\"0\" note allowABC=\"1\"/>\n"
+    "      <Title lang=\"\">\n"
+    "Hello\n"
+    "      </Title>\n"
+    "    </Header>\n"
+    "  </swf>\n");
+
+class ToolTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    const std::string input = dir.path("in.xml");
+    const std::string output = dir.path("out.xml");
+
+    RunResult run(const std::vector<std::string>& args) const { return dir.run(args); }
+
+    // Names in the directory, sorted: shows anything left behind.
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+using ToolArguments = ToolTest;
+using ToolInput = ToolTest;
+using ToolRules = ToolTest;
+using ToolOutput = ToolTest;
+using ToolPaths = ToolTest;
+
+TEST_F(ToolArguments, FewerThanTwoEndSilently) {
+    writeFile(input, movie);
+    for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{input}}) {
+        const RunResult result = run(args);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_EQ(readFile(input), movie);
+    EXPECT_EQ(entries(), std::vector<std::string>{"in.xml"});
+}
+
+TEST_F(ToolArguments, ThirdAndLaterAreIgnored) {
+    writeFile(input, movie);
+    const RunResult result = run({input, output, dir.path("third.xml"), "--fourth"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, bothChanged);
+    EXPECT_EQ(readFile(output), patchedMovie);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"in.xml", "out.xml"}));
+}
+
+TEST_F(ToolInput, UnloadableInputsAreNamedByteForByte) {
+    fs::create_directory(dir.path("a directory"));
+    writeFile(dir.path("empty.xml"), "");
+    for (const std::string name : {"missing.xml", "a directory", "empty.xml"}) {
+        SCOPED_TRACE(name);
+        const RunResult result = run({dir.path(name), output});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "Can't Open File : " + dir.path(name) + "\n");
+        EXPECT_FALSE(exists(output));
+        EXPECT_FALSE(exists(output + ".tmp"));
+    }
+}
+
+TEST_F(ToolRules, OnlySwfRuleWritesNothing) {
+    writeFile(input, "<swf version=\"7\"><Header/></swf>");
+    RunResult result = run({input, output});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "swf tag changed\n");
+    EXPECT_EQ(entries(), std::vector<std::string>{"in.xml"});
+
+    writeFile(output, "old output");
+    result = run({input, output});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "swf tag changed\n");
+    EXPECT_EQ(readFile(output), "old output");
+    EXPECT_FALSE(exists(output + ".tmp"));
+}
+
+TEST_F(ToolRules, OnlyFileAttributesRuleWritesNothing) {
+    const std::string upToDate = "<swf version=\"10\"><FileAttributes useNetwork=\"1\"/></swf>";
+    writeFile(input, upToDate);
+    const RunResult result = run({input, input});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "FileAttributes tag changed\n");
+    EXPECT_EQ(readFile(input), upToDate);
+    EXPECT_EQ(entries(), std::vector<std::string>{"in.xml"});
+}
+
+TEST_F(ToolRules, BothRulesWriteTheExactDocument) {
+    writeFile(input, movie);
+    const RunResult result = run({input, output});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, bothChanged);
+    EXPECT_EQ(readFile(output), patchedMovie);
+    EXPECT_EQ(readFile(input), movie);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"in.xml", "out.xml"}));
+}
+
+TEST_F(ToolRules, BundledSample) {
+    const std::string sample = readFile(SWFUPGRADE_SAMPLE);
+    const RunResult result = run({SWFUPGRADE_SAMPLE, output});
+    ASSERT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, bothChanged);
+    EXPECT_EQ(readFile(SWFUPGRADE_SAMPLE), sample);
+
+    std::istringstream text(readFile(output));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(text, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    ASSERT_GT(lines.size(), 3u);
+    EXPECT_EQ(lines[0] + "\n", declaration);
+    EXPECT_EQ(lines[1], "");
+    EXPECT_EQ(lines[2], "  <swf version=\"10\" compressed=\"1\">");
+    EXPECT_EQ(lines[3], "    <Header framerate=\"24\" frames=\"1\">");
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "        <FileAttributes hasMetaData=\"0\" useNetwork=\"1\" allowABC=\"1\"/>"),
+              lines.end());
+    EXPECT_EQ(lines.back(), "  </swf>");
+}
+
+TEST_F(ToolOutput, SamePathIsPatchedInPlace) {
+    writeFile(input, movie);
+    const RunResult result = run({input, input});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, bothChanged);
+    EXPECT_EQ(readFile(input), patchedMovie);
+    EXPECT_EQ(entries(), std::vector<std::string>{"in.xml"});
+}
+
+TEST_F(ToolOutput, ExistingOutputIsReplaced) {
+    writeFile(input, movie);
+    writeFile(output, std::string(100000, 'x'));
+    EXPECT_EQ(run({input, output}).status, 0);
+    EXPECT_EQ(readFile(output), patchedMovie);
+}
+
+TEST_F(ToolOutput, StaleTemporaryFileIsOverwrittenAndGone) {
+    writeFile(input, movie);
+    writeFile(output + ".tmp", std::string(50000, '>'));
+    EXPECT_EQ(run({input, output}).status, 0);
+    EXPECT_EQ(readFile(output), patchedMovie);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"in.xml", "out.xml"}));
+}
+
+TEST_F(ToolOutput, DocumentWithoutDeclarationIsKeptWhole) {
+    writeFile(input, "<swf version=\"6\"><FileAttributes/><t>a > b</t></swf>");
+    EXPECT_EQ(run({input, output}).status, 0);
+    EXPECT_EQ(readFile(output), declaration + hostLines("  <swf version=\"10\">\n"
+                                                        "    <FileAttributes allowABC=\"1\"/>\n"
+                                                        "    <t>\n"
+                                                        "a > b\n"
+                                                        "    </t>\n"
+                                                        "  </swf>\n"));
+
+    writeFile(input, "<!-- a > b --><swf version=\"8\"><FileAttributes x=\"1\"/></swf>");
+    EXPECT_EQ(run({input, output}).status, 0);
+    EXPECT_EQ(readFile(output), declaration + hostLines("  <!-- a > b -->\n"
+                                                        "  <swf version=\"10\">\n"
+                                                        "    <FileAttributes x=\"1\" allowABC=\"1\"/>\n"
+                                                        "  </swf>\n"));
+}
+
+TEST_F(ToolOutput, ByteOrderMarkGoesWithTheDeclaration) {
+    writeFile(input, "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<swf version=\"8\"><FileAttributes/></swf>");
+    EXPECT_EQ(run({input, output}).status, 0);
+    EXPECT_EQ(readFile(output), declaration + hostLines("\n"
+                                                        "  <swf version=\"10\">\n"
+                                                        "    <FileAttributes allowABC=\"1\"/>\n"
+                                                        "  </swf>\n"));
+}
+
+TEST_F(ToolOutput, PermissionBitsOfAnExistingOutputStay) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX permission bits";
+#else
+    writeFile(input, movie);
+    writeFile(output, "old");
+    fs::permissions(output, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(run({input, output}).status, 0);
+    EXPECT_EQ(readFile(output), patchedMovie);
+    EXPECT_EQ(fs::status(output).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    fs::permissions(input, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(run({input, input}).status, 0);
+    EXPECT_EQ(fs::status(input).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+#endif
+}
+
+#ifndef _WIN32
+TEST_F(ToolOutput, LinkAtTemporaryPathIsNotFollowed) {
+    writeFile(input, movie);
+    writeFile(dir.path("victim"), "keep me");
+    fs::create_symlink(dir.path("victim"), output + ".tmp");
+    EXPECT_EQ(run({input, output}).status, 0);
+    EXPECT_EQ(readFile(output), patchedMovie);
+    EXPECT_EQ(readFile(dir.path("victim")), "keep me");
+    EXPECT_EQ(entries(), (std::vector<std::string>{"in.xml", "out.xml", "victim"}));
+}
+#endif
+
+// Names a command interpreter would act on; the tool must pass them on as bytes.
+TEST_F(ToolPaths, HostileNamesAreBytesNotCommands) {
+    std::vector<std::string> names = {"with  spaces.xml", "$(touch pwned).xml", "`touch pwned`.xml",
+                                      "a;touch pwned;.xml", "a&touch pwned&.xml", "%PATH%.xml"};
+#ifndef _WIN32
+    for (const char* name : {"quo\"te's.xml", "new\nline.xml", "raw\xFF\xFE\x80.xml", "a|touch pwned.xml"})
+        names.push_back(name);
+#endif
+    fs::create_directory(dir.path("dir"));
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        const std::string in = dir.path("dir/" + name);
+        const std::string out = dir.path("dir/out " + name);
+
+        RunResult result = run({in, out});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "Can't Open File : " + in + "\n");
+
+        writeFile(in, movie);
+        result = run({in, out});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, bothChanged);
+        EXPECT_EQ(readFile(out), patchedMovie);
+        EXPECT_FALSE(exists(out + ".tmp"));
+
+        const std::string unwritable = dir.path("missing/" + name);
+        result = run({in, unwritable});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, bothChanged + "Can't Write File : " + unwritable + "\n");
+
+        result = run({in, in});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(readFile(in), patchedMovie);
+        EXPECT_FALSE(exists(in + ".tmp"));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path("dir")), fs::directory_iterator()),
+              static_cast<std::ptrdiff_t>(2 * names.size()));
+    EXPECT_EQ(entries(), std::vector<std::string>{"dir"});
+    EXPECT_FALSE(exists("pwned"));
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+#include "tool_runner.h"
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+#ifdef _WIN32
+
+namespace {
+
+// The quoting that the C runtime's command-line parser undoes: backslashes
+// count only before a quote, so those are doubled and the quote escaped.
+std::string quoteArgument(const std::string& arg) {
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + '"';
+}
+
+}  // namespace
+
+RunResult runTool(const std::vector<std::string>& args, const std::string& stdoutFile,
+                  std::uintmax_t /*fileSizeLimit: no such limit here*/) {
+    std::string commandLine = quoteArgument(SWFUPGRADE_PATH);
+    for (const std::string& arg : args) commandLine += ' ' + quoteArgument(arg);
+
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE out = CreateFileA(stdoutFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + stdoutFile);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessA(SWFUPGRADE_PATH, &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &process);
+    CloseHandle(out);
+    if (!started) throw std::runtime_error("cannot start " + std::string(SWFUPGRADE_PATH));
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    RunResult result;
+    result.status = static_cast<int>(code);
+    result.out = readFile(stdoutFile);
+    return result;
+}
+
+#else
+
+namespace {
+
+// Everything the child needs is made before fork: between fork and exec
+// only async-signal-safe calls are allowed.
+pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutFile,
+                std::uintmax_t fileSizeLimit) {
+    std::vector<char*> argv{const_cast<char*>(SWFUPGRADE_PATH)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
+
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        const int out = open(stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
+        if (fileSizeLimit != 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+RunResult waitForTool(pid_t pid, const std::string& stdoutFile) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) throw std::runtime_error("waitpid failed");
+    RunResult result;
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    result.killed = WIFSIGNALED(status);
+    result.out = readFile(stdoutFile);
+    return result;
+}
+
+}  // namespace
+
+RunResult runTool(const std::vector<std::string>& args, const std::string& stdoutFile,
+                  std::uintmax_t fileSizeLimit) {
+    return waitForTool(startTool(args, stdoutFile, fileSizeLimit), stdoutFile);
+}
+
+RunResult runToolKilledAfter(const std::vector<std::string>& args, const std::string& stdoutFile,
+                             std::chrono::microseconds delay) {
+    const pid_t pid = startTool(args, stdoutFile, 0);
+    std::this_thread::sleep_for(delay);
+    // Until it is waited for, an ended child stays a zombie, so the pid
+    // cannot name another process here.
+    kill(pid, SIGKILL);
+    return waitForTool(pid, stdoutFile);
+}
+
+#endif
+
+TempDir::TempDir() {
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    do {
+        base = fs::temp_directory_path() / ("swfupgrade-test-" + std::to_string(random()));
+    } while (!fs::create_directory(base));
+    fs::create_directory(base / "work");
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    // A test may have left a directory read-only; give it back first.
+    for (fs::recursive_directory_iterator it(base, ignored), end; !ignored && it != end;
+         it.increment(ignored)) {
+        if (it->is_directory(ignored)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(base, ignored);
+}
+
+std::string TempDir::path(const std::string& name) const {
+    const std::string work = (base / "work").string();
+    return name.empty() ? work : work + "/" + name;
+}
+
+RunResult TempDir::run(const std::vector<std::string>& args, std::uintmax_t fileSizeLimit) const {
+    return runTool(args, (base / "stdout").string(), fileSizeLimit);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+bool exists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
+std::string hostLines(const std::string& text) {
+#ifdef _WIN32
+    std::string lines;
+    for (char c : text) {
+        if (c == '\n') lines += '\r';
+        lines += c;
+    }
+    return lines;
+#else
+    return text;
+#endif
+}

@@ -1,0 +1,58 @@
+// Runs the built tool as a child process, never through a shell, and gives
+// the tests a scratch directory and byte-exact file access.
+#ifndef TOOL_RUNNER_H
+#define TOOL_RUNNER_H
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct RunResult {
+    int status = -1;      // exit status; -1 unless the process exited
+    bool killed = false;  // ended by a signal
+    std::string out;      // all it wrote to standard output
+};
+
+// Runs the tool with args after its own name; its standard output goes to
+// stdoutFile and is read back. A nonzero fileSizeLimit caps the size of
+// every file the tool writes (POSIX only).
+RunResult runTool(const std::vector<std::string>& args, const std::string& stdoutFile,
+                  std::uintmax_t fileSizeLimit = 0);
+
+#ifndef _WIN32
+// As runTool, but the tool gets SIGKILL after delay unless it ended before.
+RunResult runToolKilledAfter(const std::vector<std::string>& args, const std::string& stdoutFile,
+                             std::chrono::microseconds delay);
+#endif
+
+// A fresh, empty directory for one test, removed with all it holds.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // The byte string naming name inside the directory (the directory
+    // itself for an empty name).
+    std::string path(const std::string& name = "") const;
+    // Runs the tool, its standard output captured beside the directory so
+    // that the directory holds only what the tool and the test made.
+    RunResult run(const std::vector<std::string>& args, std::uintmax_t fileSizeLimit = 0) const;
+
+private:
+    std::filesystem::path base;
+};
+
+// Whole files in binary mode; a failure throws, so the test fails.
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+// Whether anything, even a dangling link, has this name.
+bool exists(const std::string& path);
+
+// The writer's newlines as they reach a file in the host's text mode.
+std::string hostLines(const std::string& text);
+
+#endif
