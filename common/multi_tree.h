@@ -55,12 +55,12 @@ public:
     // owns its children. Deletion is pre-order (a node before its
     // descendants, each subtree before the next sibling) without recursion:
     // an owned child's children are moved up into this list in its place
-    // before it is deleted, so every delete sees a leaf.
+    // before it is deleted, so every delete sees a leaf. Moved-up nodes keep
+    // their stale parent link only until they are taken, which clears it.
     void removeChildren() {
         while (firstChild) {
             clMultiTree* child = firstChild;
             if (ownsChildren && child->ownsChildren && child->firstChild) {
-                for (clMultiTree* c = child->firstChild; c; c = c->nextSibling) c->parent = this;
                 child->lastChild->nextSibling = child->nextSibling;
                 if (lastChild == child) lastChild = child->lastChild;
                 firstChild = child->firstChild;

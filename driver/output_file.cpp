@@ -8,7 +8,6 @@
 #include <system_error>
 
 #include "driver/platform.h"
-#include "xml/file_buffer.h"
 
 namespace fs = std::filesystem;
 using qor::utility::clXML;
@@ -72,11 +71,11 @@ bool writeReplacement(const clXML& document, const std::string& path) {
     }
     // The document's text follows in the host's text mode, as its own
     // export would be.
-    qor::utility::clFileBuffer file;
+    std::filebuf file;
     if (!file.open(path, std::ios::out | std::ios::app)) return false;
     clSkipToFirstTagEnd body(file, exportOpensWithDeclaration(document));
     std::ostream out(&body);
-    document.print(&out);
+    document.exportStream(&out);
     const bool written = static_cast<bool>(out);
     return file.close() != nullptr && written;
 }

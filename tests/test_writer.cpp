@@ -162,6 +162,12 @@ TEST_F(Writer, FlushesACallersStreamAtEveryLineEnd) {
     doc.print(&out);
     EXPECT_EQ(buffer.str(), "  <a>\n    <b/>\ntext\n  </a>\n");
     EXPECT_EQ(buffer.syncs, 4);
+
+    CountingBuffer blocks;  // an export hands over the same bytes unflushed
+    std::ostream exported(&blocks);
+    doc.exportStream(&exported);
+    EXPECT_EQ(blocks.str(), buffer.str());
+    EXPECT_EQ(blocks.syncs, 0);
 }
 
 }  // namespace

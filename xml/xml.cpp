@@ -2,12 +2,12 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <limits>
 #include <system_error>
 #include <vector>
 
-#include "xml/file_buffer.h"
 
 namespace qor {
 namespace utility {
@@ -15,6 +15,16 @@ namespace utility {
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\n' || c == '\r'; }
+
+// The bytes a tag's walk must stop at: a double quote, a space, a '>'.
+struct clTagBytes {
+    bool stop[256] = {};
+    clTagBytes() {
+        for (unsigned char c : {'"', ' ', '>'}) stop[c] = true;
+    }
+    bool operator()(char c) const { return stop[static_cast<unsigned char>(c)]; }
+};
+const clTagBytes tagByte;
 
 // Reads a regular file whole, followed by one NUL byte. Directories,
 // devices and pipes are refused: their sizes mean nothing.
@@ -61,7 +71,7 @@ void clXML::parse(clXMLNode* node, const std::string& text, std::size_t start) {
         while (first < pos && isBlank(data[first])) ++first;
         if (first < pos) {
             clXMLNode* element = new clXMLNodeElement;
-            element->setElement(text.substr(first, pos - first));
+            element->key.assign(data + first, pos - first);
             parent->addChild(element);
         }
 
@@ -75,7 +85,7 @@ void clXML::parse(clXMLNode* node, const std::string& text, std::size_t start) {
                 continue;
             }
             clXMLNode* comment = new clXMLNodeComment;
-            comment->setTag(text.substr(pos + 4, end - pos - 4));
+            comment->key.assign(data + pos + 4, end - pos - 4);
             parent->addChild(comment);
             pos = textStart = end + 3;
             continue;
@@ -107,6 +117,7 @@ clXMLNode* clXML::parseTag(std::size_t* next, const std::string& text, std::size
     bool quoted = false;
     for (std::size_t i = start; i < length; ++i) {
         const char c = data[i];
+        if (!tagByte(c)) continue;
         if (c == '"') {
             quoted = !quoted;
         } else if (c == '>' || (c == ' ' && !quoted)) {
@@ -141,7 +152,7 @@ clXMLNode* clXML::parseTag(std::size_t* next, const std::string& text, std::size
         node = new clXMLNodeTag;
     }
     if (nameEnd < nameBegin) nameEnd = nameBegin;
-    node->setTag(text.substr(nameBegin, nameEnd - nameBegin));
+    node->key.assign(data + nameBegin, nameEnd - nameBegin);
 
     if (close != std::string::npos && separators >= 2) {
         const std::size_t count = separators - 1;
@@ -158,6 +169,7 @@ void clXML::parseAttributes(clXMLNode::tyAttribute* pairs, std::size_t count, co
     std::size_t piece = 0;
     const char* pieceBegin = begin;
     for (const char* p = begin; p < end && piece < count; ++p) {
+        if (!tagByte(*p)) continue;
         if (*p == '"') {
             quoted = !quoted;
         } else if (*p == '>' || (*p == ' ' && !quoted)) {
@@ -217,11 +229,11 @@ void clXML::print() const { print(&std::cout); }
 
 void clXML::print(std::ostream* out) const { root.clXMLNode::print(out, 0); }
 
+void clXML::exportStream(std::ostream* out) const { root.clXMLNode::printBlocks(out, 0); }
+
 void clXML::exportFile(const std::string& path) {
-    clFileBuffer file;
-    if (!file.open(path, std::ios::out | std::ios::trunc)) return;
-    std::ostream out(&file);
-    print(&out);
+    std::ofstream out(path, std::ios::out | std::ios::trunc);
+    if (out) exportStream(&out);
 }
 
 }  // namespace utility

@@ -59,6 +59,8 @@ public:
     void print() const;
     // Writes the document to out, flushing at every line end.
     void print(std::ostream* out) const;
+    // Writes the same bytes to out in large blocks, without flushing.
+    void exportStream(std::ostream* out) const;
     // Writes the document into the file at path (host text mode), emptying
     // or creating it. An unopenable path writes nothing.
     void exportFile(const std::string& path);

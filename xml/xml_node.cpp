@@ -8,30 +8,35 @@ namespace utility {
 clXMLNode::clXMLNode() : type(TYPE_NONE) {}
 clXMLNode::~clXMLNode() = default;
 
-void clXMLNode::print(std::ostream* out, int width) const {
-    std::string line;
-    auto emit = [&]() {
-        if (line.empty()) return;
-        out->write(line.data(), static_cast<std::streamsize>(line.size()));
-        out->flush();
-        line.clear();
+void clXMLNode::print(std::ostream* out, int width) const { write(out, width, true); }
+
+void clXMLNode::printBlocks(std::ostream* out, int width) const { write(out, width, false); }
+
+void clXMLNode::write(std::ostream* out, int width, bool flushEachLine) const {
+    constexpr std::size_t blockSize = 1 << 16;
+    std::string text;  // lines not yet handed to out
+    auto emit = [&](bool lineEnded) {
+        if (text.empty() || (!flushEachLine && lineEnded && text.size() < blockSize)) return;
+        out->write(text.data(), static_cast<std::streamsize>(text.size()));
+        if (flushEachLine) out->flush();
+        text.clear();
     };
     // Pre-order walk of this subtree; cur is written by its own rule on the
     // way down and closed on the way up, so the call depth stays constant.
     const clXMLNode* cur = this;
     int curWidth = width;
     for (;;) {
-        cur->formatOpening(line, curWidth);
-        emit();
+        cur->formatOpening(text, curWidth);
+        emit(true);
         if (cur->firstChild) {
             cur = static_cast<const clXMLNode*>(cur->firstChild);
             curWidth += 2;
             continue;
         }
         for (;;) {
-            cur->formatClosing(line, curWidth);
-            emit();
-            if (cur == this) return;
+            cur->formatClosing(text, curWidth);
+            if (cur == this) return emit(false);
+            emit(true);
             if (cur->nextSibling) {
                 cur = static_cast<const clXMLNode*>(cur->nextSibling);
                 break;
@@ -76,78 +81,83 @@ void clXMLNode::setAttribute(const tyAttributeList& source) {
 void clXMLNode::formatOpening(std::string&, int) const {}
 void clXMLNode::formatClosing(std::string&, int) const {}
 
-void clXMLNode::appendIndent(std::string& line, int width) {
-    if (width > 0) line.append(static_cast<std::size_t>(width), ' ');
-}
-
-void clXMLNode::appendAttributes(std::string& line, bool quoteEmptyValues) const {
-    for (const tyAttribute& entry : attribute) {
-        line += ' ';
-        line += entry.first;
-        if (quoteEmptyValues || !entry.second.empty()) {
-            line += "=\"";
-            line += entry.second;
-            line += '"';
+void clXMLNode::appendLine(std::string& line, int width, const char* open, enAttributes attributes,
+                           const char* close) const {
+    // Measured first, so the line grows once and is filled by plain copies.
+    const std::size_t indent = width > 0 ? static_cast<std::size_t>(width) : 0;
+    const std::size_t openSize = std::strlen(open);
+    const std::size_t closeSize = std::strlen(close);
+    auto valueWritten = [attributes](const tyAttribute& entry) {
+        return attributes == ATTRIBUTES_QUOTED || !entry.second.empty();
+    };
+    std::size_t size = indent + openSize + key.size() + closeSize;
+    if (attributes != ATTRIBUTES_NONE) {
+        for (const tyAttribute& entry : attribute) {
+            size += 1 + entry.first.size() + (valueWritten(entry) ? entry.second.size() + 3 : 0);
         }
     }
+    const std::size_t start = line.size();
+    line.resize(start + size);
+    char* out = &line[start];
+    auto put = [&out](const char* bytes, std::size_t count) {
+        std::memcpy(out, bytes, count);
+        out += count;
+    };
+    std::memset(out, ' ', indent);
+    out += indent;
+    put(open, openSize);
+    put(key.data(), key.size());
+    if (attributes != ATTRIBUTES_NONE) {
+        for (const tyAttribute& entry : attribute) {
+            *out++ = ' ';
+            put(entry.first.data(), entry.first.size());
+            if (valueWritten(entry)) {
+                put("=\"", 2);
+                put(entry.second.data(), entry.second.size());
+                *out++ = '"';
+            }
+        }
+    }
+    put(close, closeSize);
 }
 
 clXMLNodeTag::clXMLNodeTag() { setType(TYPE_TAG); }
 clXMLNodeTag::~clXMLNodeTag() = default;
 
 void clXMLNodeTag::formatOpening(std::string& line, int width) const {
-    appendIndent(line, width);
-    line += '<';
-    line += key;
-    appendAttributes(line, true);
-    line += ">\n";
+    appendLine(line, width, "<", ATTRIBUTES_QUOTED, ">\n");
 }
 
 void clXMLNodeTag::formatClosing(std::string& line, int width) const {
-    appendIndent(line, width);
-    line += "</";
-    line += key;
-    line += ">\n";
+    appendLine(line, width, "</", ATTRIBUTES_NONE, ">\n");
 }
 
 clXMLNodeEmptyTag::clXMLNodeEmptyTag() { setType(TYPE_EMPTY_TAG); }
 clXMLNodeEmptyTag::~clXMLNodeEmptyTag() = default;
 
 void clXMLNodeEmptyTag::formatOpening(std::string& line, int width) const {
-    appendIndent(line, width);
-    line += '<';
-    line += key;
-    appendAttributes(line, false);
-    line += "/>\n";
+    appendLine(line, width, "<", ATTRIBUTES_BARE_EMPTY, "/>\n");
 }
 
 clXMLNodeElement::clXMLNodeElement() { setType(TYPE_ELEMENT); }
 clXMLNodeElement::~clXMLNodeElement() = default;
 
 void clXMLNodeElement::formatOpening(std::string& line, int) const {
-    line += key;  // character data stays flush left at every depth
-    line += '\n';
+    appendLine(line, 0, "", ATTRIBUTES_NONE, "\n");  // flush left at every depth
 }
 
 clXMLNodeDeclaration::clXMLNodeDeclaration() { setType(TYPE_DECLARATION); }
 clXMLNodeDeclaration::~clXMLNodeDeclaration() = default;
 
 void clXMLNodeDeclaration::formatOpening(std::string& line, int width) const {
-    appendIndent(line, width);
-    line += '<';
-    line += key;
-    appendAttributes(line, false);
-    line += ">\n";
+    appendLine(line, width, "<", ATTRIBUTES_BARE_EMPTY, ">\n");
 }
 
 clXMLNodeComment::clXMLNodeComment() { setType(TYPE_COMMENT); }
 clXMLNodeComment::~clXMLNodeComment() = default;
 
 void clXMLNodeComment::formatOpening(std::string& line, int width) const {
-    appendIndent(line, width);
-    line += "<!--";
-    line += key;
-    line += "-->\n";
+    appendLine(line, width, "<!--", ATTRIBUTES_NONE, "-->\n");
 }
 
 }  // namespace utility

@@ -34,6 +34,10 @@ public:
     // Each node is written by its own kind's rule; the walk is iterative.
     virtual void print(std::ostream* out, int width) const;
 
+    // Writes the same bytes as print, handed to out in large blocks and
+    // never flushed: for files, where every flush is a system call.
+    void printBlocks(std::ostream* out, int width) const;
+
     // First attribute named name, or null (also for a null name).
     tyAttribute* searchAttribute(const char* name);
     const tyAttribute* searchAttribute(const char* name) const;
@@ -62,10 +66,17 @@ protected:
     virtual void formatOpening(std::string& line, int width) const;
     virtual void formatClosing(std::string& line, int width) const;
 
-    static void appendIndent(std::string& line, int width);
-    // Opening tags always write name="value"; the other kinds write the
-    // value part only when it is not empty.
-    void appendAttributes(std::string& line, bool quoteEmptyValues) const;
+    // The one walk behind print and printBlocks.
+    void write(std::ostream* out, int width, bool flushEachLine) const;
+
+    // How a kind writes its attributes: not at all, always as name="value",
+    // or as name="value" only when the value is not empty.
+    enum enAttributes { ATTRIBUTES_NONE, ATTRIBUTES_QUOTED, ATTRIBUTES_BARE_EMPTY };
+
+    // The one line every rule writes: width spaces, open, the key, the
+    // attributes as asked, close.
+    void appendLine(std::string& line, int width, const char* open, enAttributes attributes,
+                    const char* close) const;
 };
 
 class clXMLNodeTag : public clXMLNode {
