@@ -1,0 +1,345 @@
+#include "fuzz/road.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <utility>
+#include <vector>
+
+#include "driver/output_file.h"
+#include "driver/swf_rules.h"
+#include "xml/xml.h"
+
+using qor::utility::clXML;
+using qor::utility::clXMLNode;
+using Tree = qor::common::clMultiTree<std::string>;
+
+namespace {
+
+// One node as the checks see it, in pre-order.
+struct Record {
+    const Tree* node;
+    std::size_t depth;  // 1 for the document's top-level nodes
+    clXMLNode::enType type;
+    std::string key;
+    clXMLNode::tyAttributeList attributes;
+    std::size_t children;
+};
+
+using Records = std::vector<Record>;
+
+// Records every node below root, walking with its own stack rather than
+// the library's walk, and checks the links on the way. At most limit nodes
+// are taken, so a cycle is reported instead of looping.
+std::string takeSnapshot(const clXML& document, std::size_t limit, Records& nodes) {
+    nodes.clear();
+    const clXMLNode& root = document.root;
+    if (root.getParent() || root.getNextSibling()) return "the root is linked into a tree";
+    if (root.getType() != clXMLNode::TYPE_NONE || !root.getTag().empty() ||
+        !root.getAttribute().empty())
+        return "the root is not a plain empty node";
+
+    struct Level {
+        const Tree* parent;
+        const Tree* next;
+        std::size_t record;  // the parent's index in nodes, or npos for root
+    };
+    const std::size_t none = static_cast<std::size_t>(-1);
+    std::vector<Level> levels{{&root, root.getFirstChild(), none}};
+    if (!root.getFirstChild() != !root.getLastChild()) return "the root has only one child link";
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        const Tree* cur = level.next;
+        if (!cur) {
+            levels.pop_back();
+            continue;
+        }
+        if (nodes.size() >= limit) return "the tree has more nodes than the text has bytes";
+        level.next = cur->getNextSibling();
+        if (cur->getParent() != level.parent) return "a node's parent link is wrong";
+        if (!cur->getNextSibling() && level.parent->getLastChild() != cur)
+            return "a parent's last-child link is not its last child";
+        if (!cur->ownsChildren) return "a node does not own its children";
+        if (!cur->getFirstChild() != !cur->getLastChild()) return "a node has only one child link";
+        if (level.record != none) ++nodes[level.record].children;
+
+        const clXMLNode& node = *static_cast<const clXMLNode*>(cur);
+        nodes.push_back({cur, levels.size(), node.getType(), node.getTag(), node.getAttribute(), 0});
+        if (node.getType() < clXMLNode::TYPE_TAG || node.getType() > clXMLNode::TYPE_COMMENT)
+            return "the parser made a node of no parsed kind";
+        if (cur->getFirstChild()) {
+            if (node.getType() != clXMLNode::TYPE_TAG) return "the parser gave children to a node that is no opening tag";
+            levels.push_back({cur, cur->getFirstChild(), nodes.size() - 1});
+        }
+    }
+    return {};
+}
+
+void appendAttributes(std::string& line, const clXMLNode::tyAttributeList& list, bool quoteEmpty) {
+    for (const clXMLNode::tyAttribute& entry : list) {
+        line += ' ';
+        line += entry.first;
+        if (quoteEmpty || !entry.second.empty()) {
+            line += "=\"";
+            line += entry.second;
+            line += '"';
+        }
+    }
+}
+
+// The writer's text for the recorded tree, built independently of the
+// library; declarationEnds receives the offset of each declaration's '>'.
+std::string expectedExport(const Records& nodes, std::vector<std::size_t>& declarationEnds) {
+    std::string text;
+    declarationEnds.clear();
+    std::vector<const Record*> open;  // opening tags whose closing line is due
+    auto closeDownTo = [&](std::size_t depth) {
+        while (!open.empty() && open.back()->depth >= depth) {
+            text.append(2 * open.back()->depth, ' ');
+            text += "</" + open.back()->key + ">\n";
+            open.pop_back();
+        }
+    };
+    for (const Record& r : nodes) {
+        closeDownTo(r.depth);
+        const std::size_t width = 2 * r.depth;
+        switch (r.type) {
+        case clXMLNode::TYPE_TAG:
+            text.append(width, ' ');
+            text += '<' + r.key;
+            appendAttributes(text, r.attributes, true);
+            text += ">\n";
+            open.push_back(&r);
+            break;
+        case clXMLNode::TYPE_EMPTY_TAG:
+            text.append(width, ' ');
+            text += '<' + r.key;
+            appendAttributes(text, r.attributes, false);
+            text += "/>\n";
+            break;
+        case clXMLNode::TYPE_ELEMENT:
+            text += r.key + '\n';
+            break;
+        case clXMLNode::TYPE_DECLARATION:
+            text.append(width, ' ');
+            text += '<' + r.key;
+            appendAttributes(text, r.attributes, false);
+            declarationEnds.push_back(text.size());
+            text += ">\n";
+            break;
+        case clXMLNode::TYPE_COMMENT:
+            text.append(width, ' ');
+            text += "<!--" + r.key + "-->\n";
+            break;
+        default:
+            break;
+        }
+    }
+    closeDownTo(0);
+    return text;
+}
+
+std::string exportOf(const clXML& document) {
+    std::ostringstream out;
+    document.print(&out);
+    return out.str();
+}
+
+// The driver's answer must say whether the export's first '>' is the one
+// that closes a declaration's line.
+std::string checkDeclarationAnswer(const clXML& document, const std::string& exported,
+                                   const std::vector<std::size_t>& declarationEnds) {
+    const bool answer = exportOpensWithDeclaration(document);
+    const std::size_t first = exported.find('>');
+    bool truth = false;
+    for (std::size_t end : declarationEnds) truth = truth || end == first;
+    if (answer && (first == std::string::npos || first + 1 >= exported.size() || exported[first + 1] != '\n'))
+        return "exportOpensWithDeclaration is true but the export's first '>' does not end a line";
+    if (answer != truth)
+        return answer ? "exportOpensWithDeclaration is true but the first '>' closes no declaration"
+                      : "exportOpensWithDeclaration is false but the first '>' closes a declaration";
+    return {};
+}
+
+std::size_t firstWithKey(const Records& nodes, const std::string& key) {
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        if (nodes[i].key == key) return i;
+    }
+    return nodes.size();
+}
+
+std::string checkLookup(clXML& document, const Records& nodes, const std::string& name) {
+    const std::size_t index = firstWithKey(nodes, name);
+    const clXMLNode* found = document.find(name);
+    const Tree* expected = index < nodes.size() ? nodes[index].node : nullptr;
+    if (found != expected) return "find(\"" + name + "\") is not the first node of that name in pre-order";
+    if (found && found->getTag() != name) return "find(\"" + name + "\") returned a node of another tag";
+    if (static_cast<const clXML&>(document).find(name) != found)
+        return "the const and non-const find(\"" + name + "\") disagree";
+    std::string text;
+    if (index + 1 < nodes.size() && nodes[index].children > 0 &&
+        nodes[index + 1].type == clXMLNode::TYPE_ELEMENT)
+        text = nodes[index + 1].key;
+    if (document.getElement(name) != text) return "getElement(\"" + name + "\") is not its first child's text";
+    return {};
+}
+
+// Routes std::cout into a string while the rules run.
+class clCoutCapture {
+public:
+    clCoutCapture() : saved(std::cout.rdbuf(captured.rdbuf())) {}
+    ~clCoutCapture() { std::cout.rdbuf(saved); }
+    clCoutCapture(const clCoutCapture&) = delete;
+    clCoutCapture& operator=(const clCoutCapture&) = delete;
+    std::string text() const { return captured.str(); }
+
+private:
+    std::ostringstream captured;
+    std::streambuf* saved;
+};
+
+// What the two rules must do to the recorded tree; answers whether each
+// one applies.
+std::pair<bool, bool> applyRulesToRecords(Records& nodes) {
+    bool swf = false;
+    bool fileAttributes = false;
+    const std::size_t s = firstWithKey(nodes, "swf");
+    if (s < nodes.size()) {
+        for (clXMLNode::tyAttribute& entry : nodes[s].attributes) {
+            if (entry.first != "version") continue;
+            if (entry.second == "6" || entry.second == "7" || entry.second == "8") {
+                entry.second = "10";
+                swf = true;
+            }
+            break;
+        }
+    }
+    const std::size_t f = firstWithKey(nodes, "FileAttributes");
+    if (f < nodes.size()) {
+        bool present = false;
+        for (const clXMLNode::tyAttribute& entry : nodes[f].attributes) present = present || entry.first == "allowABC";
+        if (!present) {
+            nodes[f].attributes.emplace_back("allowABC", "1");
+            fileAttributes = true;
+        }
+    }
+    return {swf, fileAttributes};
+}
+
+std::string compareRecords(const Records& actual, const Records& expected) {
+    if (actual.size() != expected.size()) return "the rules changed the number of nodes";
+    for (std::size_t i = 0; i < actual.size(); ++i) {
+        const Record& a = actual[i];
+        const Record& e = expected[i];
+        if (a.node != e.node || a.depth != e.depth || a.children != e.children)
+            return "the rules changed the tree's shape at node " + std::to_string(i);
+        if (a.type != e.type) return "the rules changed the kind of node " + std::to_string(i);
+        if (a.key != e.key) return "the rules changed the key of node " + std::to_string(i);
+        if (a.attributes != e.attributes)
+            return "the attributes of node " + std::to_string(i) + " are not what the rules must leave";
+    }
+    return {};
+}
+
+std::string checkTree(const clXML& document, std::size_t limit, Records& nodes,
+                      std::string& exported, const char* when) {
+    std::string fault = takeSnapshot(document, limit, nodes);
+    if (!fault.empty()) return fault + " (" + when + ")";
+    if (document.isLoad() == nodes.empty()) return std::string("isLoad() disagrees with the tree (") + when + ")";
+    exported = exportOf(document);
+    std::vector<std::size_t> declarationEnds;
+    if (exported != expectedExport(nodes, declarationEnds))
+        return std::string("the export is not the writer's text for the tree (") + when + ")";
+    if (!document.isLoad() && !exported.empty()) return "a document without nodes exported something";
+    fault = checkDeclarationAnswer(document, exported, declarationEnds);
+    return fault.empty() ? fault : fault + " (" + when + ")";
+}
+
+}  // namespace
+
+std::string findRoadFault(const std::uint8_t* data, std::size_t size) {
+    const char* bytes = reinterpret_cast<const char*>(data);
+    std::string text(bytes, size);
+    text.push_back('\0');  // exactly what the loader hands the parser
+    const std::size_t limit = text.size() + 1;
+
+    clXML document;
+    document.parse(nullptr, text, 0);
+    Records before;
+    std::string exported;
+    std::string fault = checkTree(document, limit, before, exported, "as parsed");
+    if (!fault.empty()) return fault;
+
+    {
+        clXML again;
+        again.parse(nullptr, text, 0);
+        if (exportOf(again) != exported) return "two parses of the same bytes export different text";
+    }
+
+    for (const char* name : {"swf", "FileAttributes", ""}) {
+        if (*name) fault = checkLookup(document, before, name);
+        else if (document.find(name) != &document.root) fault = "find(\"\") is not the root";
+        if (!fault.empty()) return fault;
+    }
+
+    Records expected = before;
+    const std::pair<bool, bool> applies = applyRulesToRecords(expected);
+    std::string messages;
+    bool swfChanged;
+    bool fileAttributesChanged;
+    {
+        clCoutCapture capture;
+        swfChanged = changeSwfTag(document);
+        fileAttributesChanged = changeFileAttributesTag(document);
+        messages = capture.text();
+    }
+    if (swfChanged != applies.first) return "changeSwfTag's answer is wrong";
+    if (fileAttributesChanged != applies.second) return "changeFileAttributesTag's answer is wrong";
+    std::string lines;
+    if (swfChanged) lines += "swf tag changed\n";
+    if (fileAttributesChanged) lines += "FileAttributes tag changed\n";
+    if (messages != lines) return "the rules printed \"" + messages + "\"";
+
+    Records after;
+    std::string patched;
+    fault = checkTree(document, limit, after, patched, "after the rules");
+    if (!fault.empty()) return fault;
+    fault = compareRecords(after, expected);
+    if (!fault.empty()) return fault;
+
+    {
+        clCoutCapture capture;
+        if (changeSwfTag(document) || changeFileAttributesTag(document) || !capture.text().empty())
+            return "a rule applied twice to the same document";
+    }
+    if (exportOf(document) != patched) return "rules that answered false changed the export";
+
+    // Teardown after the rules, then parsing into the emptied document and
+    // appending a second parse behind the first.
+    document.root.removeChildren();
+    if (document.isLoad() || !exportOf(document).empty()) return "an emptied document still holds nodes";
+    document.parse(nullptr, text, 0);
+    if (exportOf(document) != exported) return "parsing again into the emptied document exports different text";
+    document.parse(nullptr, text, 0);
+    if (exportOf(document) != exported + exported) return "a second parse did not append the same nodes";
+
+    // The parser's other entries: a start inside the text, and a text
+    // without the loader's trailing NUL.
+    clXML offset;
+    offset.parse(nullptr, text, text.size() / 2);
+    fault = takeSnapshot(offset, limit, after);
+    if (!fault.empty()) return fault + " (parsed from the middle)";
+    clXML raw;
+    raw.parse(nullptr, std::string(bytes, size), 0);
+    fault = takeSnapshot(raw, limit, after);
+    if (!fault.empty()) return fault + " (parsed without the trailing NUL)";
+    return {};
+}
+
+void checkDocumentRoad(const std::uint8_t* data, std::size_t size) {
+    const std::string fault = findRoadFault(data, size);
+    if (fault.empty()) return;
+    std::fprintf(stderr, "document road broken: %s\n", fault.c_str());
+    std::abort();
+}
