@@ -146,6 +146,13 @@ std::string exportOf(const clXML& document) {
     return out.str();
 }
 
+// The files' writer: large blocks, no flushes.
+std::string blockExportOf(const clXML& document) {
+    std::ostringstream out;
+    document.exportStream(&out);
+    return out.str();
+}
+
 // The driver's answer must say whether the export's first '>' is the one
 // that closes a declaration's line.
 std::string checkDeclarationAnswer(const clXML& document, const std::string& exported,
@@ -252,6 +259,8 @@ std::string checkTree(const clXML& document, std::size_t limit, Records& nodes,
     if (exported != expectedExport(nodes, declarationEnds))
         return std::string("the export is not the writer's text for the tree (") + when + ")";
     if (!document.isLoad() && !exported.empty()) return "a document without nodes exported something";
+    if (blockExportOf(document) != exported)
+        return std::string("the block export differs from print (") + when + ")";
     fault = checkDeclarationAnswer(document, exported, declarationEnds);
     return fault.empty() ? fault : fault + " (" + when + ")";
 }
