@@ -4,12 +4,12 @@
 #include <string>
 
 #include "driver/output_file.h"
-#include "driver/platform.h"
+#include "common/platform.h"
 #include "driver/swf_rules.h"
 #include "xml/xml.h"
 
 int main(int argc, char** argv) {
-    prepareProcess();
+    qor::platform::prepareProcess();
     if (argc < 3) return 1;
     const std::string inputPath = argv[1];
     const std::string outputPath = argv[2];

@@ -7,7 +7,7 @@
 #include <streambuf>
 #include <system_error>
 
-#include "driver/platform.h"
+#include "common/platform.h"
 
 namespace fs = std::filesystem;
 using qor::utility::clXML;
@@ -125,7 +125,7 @@ bool replaceOutputFile(const clXML& document, const std::string& outputPath) {
     if (replaced) {
         const fs::file_status outputStatus = fs::status(outputPath, error);
         if (fs::exists(outputStatus)) {
-            copyOwner(outputPath, temporary);
+            qor::platform::copyOwner(outputPath, temporary);
             fs::permissions(temporary, outputStatus.permissions(), fs::perm_options::replace, error);
             replaced = !error;
         }

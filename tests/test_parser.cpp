@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "xml_fixture.h"
 
@@ -213,6 +214,23 @@ TEST_F(Loader, EmptiesTheDocumentWhenAFileDoesNotLoad) {
     EXPECT_FALSE(doc.isLoad());
     doc.load(write("empty.xml", ""));
     EXPECT_FALSE(doc.isLoad());
+}
+
+TEST_F(Loader, ReadsALargeFileAsTheSameBytesInMemory) {
+    // Large enough that the loader hands parsed pages back on the way.
+    std::string bytes = "<?xml version=\"1.0\"?>\n<swf version=\"8\">\n";
+    for (int i = 0; bytes.size() < (std::size_t(48) << 20); ++i) {
+        bytes += "  <LineTo x=\"" + std::to_string(i) + "\" y=\"-7\"/>\n  <!-- c" + std::to_string(i) + " -->\n";
+        if (i % 1000 == 0) bytes += "<data>" + std::string(70000, 'A' + i % 26) + "</data><!-- open ";
+    }
+    bytes += "</swf>\n";
+    clXML loaded(write("large.xml", bytes));
+    parse(bytes);
+    std::ostringstream fromFile, fromMemory;
+    loaded.exportStream(&fromFile);
+    doc.exportStream(&fromMemory);
+    EXPECT_TRUE(fromFile.str() == fromMemory.str());
+    EXPECT_GT(fromFile.str().size(), bytes.size());
 }
 
 TEST_F(Loader, ReplacesTheWholeTreeOnEachLoad) {

@@ -1,5 +1,7 @@
 #include "xml/xml.h"
 
+#include "common/platform.h"
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -46,10 +48,16 @@ bool readFile(const std::string& path, std::string& text) {
 void clXML::load(const std::string& path) {
     root.removeChildren();
     std::string text;
-    if (readFile(path, text)) parse(&root, text, 0);
+    // The text is this call's own, so the pass may discard what it has read.
+    if (readFile(path, text)) parseText(&root, text, 0, true);
 }
 
 void clXML::parse(clXMLNode* node, const std::string& text, std::size_t start) {
+    parseText(node, text, start, false);
+}
+
+void clXML::parseText(clXMLNode* node, const std::string& text, std::size_t start, bool discardParsed) {
+    constexpr std::size_t discardStep = std::size_t(16) << 20;
     if (text.empty()) return;
     clXMLNode* top = node ? node : &root;
     std::vector<clXMLNode*> open;  // tags not yet closed, innermost last
@@ -60,8 +68,13 @@ void clXML::parse(clXMLNode* node, const std::string& text, std::size_t start) {
     std::size_t textStart = start;  // where the pending character data begins
     // Once a search for "-->" fails, none follows any later "<!--" either.
     bool commentEndMissing = false;
+    std::size_t discarded = 0;  // no byte before textStart is read again
 
     while (pos < length) {
+        if (discardParsed && textStart - discarded >= discardStep) {
+            platform::releasePages(const_cast<char*>(data) + discarded, textStart - discarded);
+            discarded = textStart;
+        }
         const void* next = std::memchr(data + pos, '<', length - pos);
         if (!next) break;
         pos = static_cast<std::size_t>(static_cast<const char*>(next) - data);

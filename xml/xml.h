@@ -66,6 +66,12 @@ public:
     void exportFile(const std::string& path);
 
     clXMLNode root;
+
+private:
+    // The pass behind parse. With discardParsed, the pages of text behind
+    // the pending character data go back to the host as the pass moves on,
+    // so a large file and its tree are not held in memory whole at once.
+    void parseText(clXMLNode* node, const std::string& text, std::size_t start, bool discardParsed);
 };
 
 }  // namespace utility
