@@ -88,7 +88,7 @@ void clXML::parseText(clXMLNode* node, const std::string& text, std::size_t star
             parent->addChild(element);
         }
 
-        if (text.compare(pos, 4, "<!--") == 0) {
+        if (length - pos >= 4 && data[pos + 1] == '!' && data[pos + 2] == '-' && data[pos + 3] == '-') {
             // Searching from after "<!--" keeps "<!-->" from closing itself.
             std::size_t end = commentEndMissing ? std::string::npos : text.find("-->", pos + 4);
             if (end == std::string::npos) {
