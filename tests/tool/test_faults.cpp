@@ -43,7 +43,7 @@ protected:
         const RunResult result = dir.run({input, out}, fileSizeLimit);
         EXPECT_FALSE(result.killed);
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, bothChanged + "Can't Write File : " + out + "\n");
+        EXPECT_EQ(result.out, hostLines(bothChanged + "Can't Write File : " + out + "\n"));
         EXPECT_FALSE(exists(out + ".tmp"));
     }
 };
@@ -88,7 +88,7 @@ TEST_F(ToolFaults, TemporaryPathHeldByADirectory) {
     writeFile(output + ".tmp/inside", old);
     const RunResult result = dir.run({input, output});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, bothChanged + "Can't Write File : " + output + "\n");
+    EXPECT_EQ(result.out, hostLines(bothChanged + "Can't Write File : " + output + "\n"));
     EXPECT_EQ(readFile(output), old);
     EXPECT_TRUE(fs::is_directory(output + ".tmp"));
     EXPECT_EQ(readFile(output + ".tmp/inside"), old);
@@ -104,7 +104,7 @@ TEST_F(ToolFaults, TemporaryPathNamingTheInputWritesNothing) {
         const bool present = exists(dir.path("m.xml"));
         const RunResult result = dir.run({tmpInput, out});
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, bothChanged + "Can't Write File : " + out + "\n");
+        EXPECT_EQ(result.out, hostLines(bothChanged + "Can't Write File : " + out + "\n"));
         EXPECT_EQ(readFile(tmpInput), movie);
         EXPECT_EQ(exists(dir.path("m.xml")), present);
         if (present) {

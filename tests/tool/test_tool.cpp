@@ -78,7 +78,7 @@ TEST_F(ToolArguments, ThirdAndLaterAreIgnored) {
     writeFile(input, movie);
     const RunResult result = run({input, output, dir.path("third.xml"), "--fourth"});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, bothChanged);
+    EXPECT_EQ(result.out, hostLines(bothChanged));
     EXPECT_EQ(readFile(output), patchedMovie);
     EXPECT_EQ(entries(), (std::vector<std::string>{"in.xml", "out.xml"}));
 }
@@ -90,7 +90,7 @@ TEST_F(ToolInput, UnloadableInputsAreNamedByteForByte) {
         SCOPED_TRACE(name);
         const RunResult result = run({dir.path(name), output});
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, "Can't Open File : " + dir.path(name) + "\n");
+        EXPECT_EQ(result.out, hostLines("Can't Open File : " + dir.path(name) + "\n"));
         EXPECT_FALSE(exists(output));
         EXPECT_FALSE(exists(output + ".tmp"));
     }
@@ -100,13 +100,13 @@ TEST_F(ToolRules, OnlySwfRuleWritesNothing) {
     writeFile(input, "<swf version=\"7\"><Header/></swf>");
     RunResult result = run({input, output});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "swf tag changed\n");
+    EXPECT_EQ(result.out, hostLines("swf tag changed\n"));
     EXPECT_EQ(entries(), std::vector<std::string>{"in.xml"});
 
     writeFile(output, "old output");
     result = run({input, output});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "swf tag changed\n");
+    EXPECT_EQ(result.out, hostLines("swf tag changed\n"));
     EXPECT_EQ(readFile(output), "old output");
     EXPECT_FALSE(exists(output + ".tmp"));
 }
@@ -116,7 +116,7 @@ TEST_F(ToolRules, OnlyFileAttributesRuleWritesNothing) {
     writeFile(input, upToDate);
     const RunResult result = run({input, input});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "FileAttributes tag changed\n");
+    EXPECT_EQ(result.out, hostLines("FileAttributes tag changed\n"));
     EXPECT_EQ(readFile(input), upToDate);
     EXPECT_EQ(entries(), std::vector<std::string>{"in.xml"});
 }
@@ -125,7 +125,7 @@ TEST_F(ToolRules, BothRulesWriteTheExactDocument) {
     writeFile(input, movie);
     const RunResult result = run({input, output});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, bothChanged);
+    EXPECT_EQ(result.out, hostLines(bothChanged));
     EXPECT_EQ(readFile(output), patchedMovie);
     EXPECT_EQ(readFile(input), movie);
     EXPECT_EQ(entries(), (std::vector<std::string>{"in.xml", "out.xml"}));
@@ -135,7 +135,7 @@ TEST_F(ToolRules, BundledSample) {
     const std::string sample = readFile(SWFUPGRADE_SAMPLE);
     const RunResult result = run({SWFUPGRADE_SAMPLE, output});
     ASSERT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, bothChanged);
+    EXPECT_EQ(result.out, hostLines(bothChanged));
     EXPECT_EQ(readFile(SWFUPGRADE_SAMPLE), sample);
 
     std::istringstream text(readFile(output));
@@ -159,7 +159,7 @@ TEST_F(ToolOutput, SamePathIsPatchedInPlace) {
     writeFile(input, movie);
     const RunResult result = run({input, input});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, bothChanged);
+    EXPECT_EQ(result.out, hostLines(bothChanged));
     EXPECT_EQ(readFile(input), patchedMovie);
     EXPECT_EQ(entries(), std::vector<std::string>{"in.xml"});
 }
@@ -251,19 +251,19 @@ TEST_F(ToolPaths, HostileNamesAreBytesNotCommands) {
 
         RunResult result = run({in, out});
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, "Can't Open File : " + in + "\n");
+        EXPECT_EQ(result.out, hostLines("Can't Open File : " + in + "\n"));
 
         writeFile(in, movie);
         result = run({in, out});
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.out, bothChanged);
+        EXPECT_EQ(result.out, hostLines(bothChanged));
         EXPECT_EQ(readFile(out), patchedMovie);
         EXPECT_FALSE(exists(out + ".tmp"));
 
         const std::string unwritable = dir.path("missing/" + name);
         result = run({in, unwritable});
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, bothChanged + "Can't Write File : " + unwritable + "\n");
+        EXPECT_EQ(result.out, hostLines(bothChanged + "Can't Write File : " + unwritable + "\n"));
 
         result = run({in, in});
         EXPECT_EQ(result.status, 0);

@@ -52,7 +52,8 @@ void writeFile(const std::string& path, const std::string& bytes);
 // Whether anything, even a dangling link, has this name.
 bool exists(const std::string& path);
 
-// The writer's newlines as they reach a file in the host's text mode.
+// Newlines as a text-mode stream of this host writes them: the tool's
+// standard output, and the body the writer puts in its file.
 std::string hostLines(const std::string& text);
 
 #endif
