@@ -174,16 +174,3 @@ bool exists(const std::string& path) {
     std::error_code error;
     return fs::exists(fs::symlink_status(path, error));
 }
-
-std::string hostLines(const std::string& text) {
-#ifdef _WIN32
-    std::string lines;
-    for (char c : text) {
-        if (c == '\n') lines += '\r';
-        lines += c;
-    }
-    return lines;
-#else
-    return text;
-#endif
-}

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "host_lines.h"
+
 struct RunResult {
     int status = -1;      // exit status; -1 unless the process exited
     bool killed = false;  // ended by a signal
@@ -54,6 +56,6 @@ bool exists(const std::string& path);
 
 // Newlines as a text-mode stream of this host writes them: the tool's
 // standard output, and the body the writer puts in its file.
-std::string hostLines(const std::string& text);
+using qor_test::hostLines;
 
 #endif
