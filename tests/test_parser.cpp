@@ -176,6 +176,9 @@ TEST_F(Parser, ReportsTheEndOfEachItem) {
     EXPECT_EQ(doc.parseTag(&next, text, 13), nullptr);
     EXPECT_EQ(next, 17u);
     EXPECT_EQ(doc.parseTag(nullptr, text, 0), nullptr);
+    next = 5;
+    EXPECT_EQ(doc.parseTag(&next, text, text.size()), nullptr);  // nothing left to read
+    EXPECT_EQ(next, 5u);
     delete a;
 }
 

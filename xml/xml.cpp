@@ -1,15 +1,13 @@
 #include "xml/xml.h"
 
-#include "common/platform.h"
-
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <limits>
 #include <system_error>
 #include <vector>
 
+#include "common/platform.h"
 
 namespace qor {
 namespace utility {
@@ -116,7 +114,7 @@ void clXML::parseText(clXMLNode* node, const std::string& text, std::size_t star
 }
 
 clXMLNode* clXML::parseTag(std::size_t* next, const std::string& text, std::size_t start) {
-    if (text.empty() || !next) return nullptr;
+    if (!next || start >= text.size()) return nullptr;
     const char* const data = text.data();
     const std::size_t length = text.size();
     // The loader's trailing NUL is not part of the file.
