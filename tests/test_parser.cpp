@@ -220,7 +220,7 @@ TEST_F(Loader, EmptiesTheDocumentWhenAFileDoesNotLoad) {
 }
 
 TEST_F(Loader, ReadsALargeFileAsTheSameBytesInMemory) {
-    // Large enough that the loader hands parsed pages back on the way.
+    // Large enough that the loader hands parsed pages back many times over.
     std::string bytes = "<?xml version=\"1.0\"?>\n<swf version=\"8\">\n";
     for (int i = 0; bytes.size() < (std::size_t(48) << 20); ++i) {
         bytes += "  <LineTo x=\"" + std::to_string(i) + "\" y=\"-7\"/>\n  <!-- c" + std::to_string(i) + " -->\n";

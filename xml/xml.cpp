@@ -55,7 +55,7 @@ void clXML::parse(clXMLNode* node, const std::string& text, std::size_t start) {
 }
 
 void clXML::parseText(clXMLNode* node, const std::string& text, std::size_t start, bool discardParsed) {
-    constexpr std::size_t discardStep = std::size_t(16) << 20;
+    constexpr std::size_t discardStep = std::size_t(4) << 20;
     if (text.empty()) return;
     clXMLNode* top = node ? node : &root;
     std::vector<clXMLNode*> open;  // tags not yet closed, innermost last
