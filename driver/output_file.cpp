@@ -13,9 +13,10 @@ namespace fs = std::filesystem;
 using qor::utility::clXML;
 using qor::utility::clXMLNode;
 
-const char* const declarationLine = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
-
 namespace {
+
+// The fixed first line of every file the tool writes.
+const char* const declarationLine = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
 
 // Passes output on to a target buffer, dropping everything up to and
 // including the first '>' when asked to. A short write downstream is a

@@ -6,9 +6,6 @@
 
 #include "xml/xml.h"
 
-// The fixed first line of every file the tool writes.
-extern const char* const declarationLine;
-
 // Where the new content is written before it replaces the output.
 std::string temporaryPath(const std::string& outputPath);
 
