@@ -1,5 +1,37 @@
 #include "common/platform.h"
 
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace qor {
+namespace platform {
+
+namespace {
+
+// Reads a whole regular file through the standard library, which every
+// host has. A file that shrinks meanwhile gives what could be read.
+bool readWhole(const std::string& path, std::string& buffer) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return false;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error || size >= buffer.max_size()) return false;
+    std::ifstream in(path, std::ios::in | std::ios::binary);
+    if (!in) return false;
+    buffer.assign(static_cast<std::size_t>(size), '\0');
+    in.read(&buffer[0], static_cast<std::streamsize>(size));
+    buffer.resize(static_cast<std::size_t>(in.gcount()));
+    return true;
+}
+
+}  // namespace
+
+clFileBytes::~clFileBytes() { close(); }
+
+}  // namespace platform
+}  // namespace qor
+
 #ifdef _WIN32
 
 namespace qor {
@@ -9,19 +41,34 @@ void prepareProcess() {}
 
 void copyOwner(const std::string&, const std::string&) {}
 
-void releasePages(char*, std::size_t) {}
+bool clFileBytes::open(const std::string& path) {
+    close();
+    if (!readWhole(path, buffer)) return false;
+    bytes = buffer.data();
+    length = buffer.size();
+    return true;
+}
+
+void clFileBytes::discardBefore(std::size_t) {}
+
+void clFileBytes::close() {
+    std::string().swap(buffer);
+    bytes = nullptr;
+    length = 0;
+}
 
 }  // namespace platform
 }  // namespace qor
 
 #else
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdint>
+#include <limits>
 
 namespace qor {
 namespace platform {
@@ -36,13 +83,53 @@ void copyOwner(const std::string& source, const std::string& target) {
     if (::chown(target.c_str(), info.st_uid, info.st_gid) != 0) return;
 }
 
-void releasePages(char* begin, std::size_t size) {
+bool clFileBytes::open(const std::string& path) {
+    close();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info;
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const auto size = regular ? static_cast<std::uintmax_t>(info.st_size) : 0;
+    if (regular && size > 0 && size <= std::numeric_limits<std::size_t>::max()) {
+        void* mapped = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (mapped != MAP_FAILED) {
+            ::madvise(mapped, static_cast<std::size_t>(size), MADV_SEQUENTIAL);
+            mapping = mapped;
+            bytes = static_cast<const char*>(mapped);
+            length = static_cast<std::size_t>(size);
+        }
+    }
+    ::close(fd);
+    if (!regular) return false;
+    // Some file systems cannot map files; a read works everywhere.
+    if (!mapping && size > 0) {
+        if (!readWhole(path, buffer)) return false;
+        bytes = buffer.data();
+        length = buffer.size();
+    }
+    return true;
+}
+
+void clFileBytes::discardBefore(std::size_t end) {
     static const std::uintptr_t page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    // Only pages wholly inside the range: the allocator's own bookkeeping
-    // on the partial pages at either end stays untouched.
-    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) / page * page;
-    const std::uintptr_t last = (reinterpret_cast<std::uintptr_t>(begin) + size) / page * page;
-    if (first < last) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    if (!bytes || end > length || end <= discarded) return;
+    // Only whole pages: a read buffer's partial first page may hold the
+    // allocator's own bookkeeping.
+    const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(bytes);
+    const std::uintptr_t first = (begin + discarded + page - 1) / page * page;
+    const std::uintptr_t last = (begin + end) / page * page;
+    if (first >= last) return;
+    ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    discarded = static_cast<std::size_t>(last - begin);
+}
+
+void clFileBytes::close() {
+    if (mapping) ::munmap(mapping, length);
+    mapping = nullptr;
+    std::string().swap(buffer);
+    bytes = nullptr;
+    length = 0;
+    discarded = 0;
 }
 
 }  // namespace platform

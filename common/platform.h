@@ -16,10 +16,35 @@ void prepareProcess();
 // the host has them and allows it; a refusal leaves target as it is.
 void copyOwner(const std::string& source, const std::string& target);
 
-// Hands the whole memory pages inside [begin, begin + size) back to the
-// host: their bytes are never read again. Where the host cannot, nothing
-// happens.
-void releasePages(char* begin, std::size_t size);
+// A regular file's bytes, read-only, for one forward pass over them:
+// mapped where the host can (no copy, no fresh memory), else read whole.
+class clFileBytes {
+public:
+    clFileBytes() = default;
+    ~clFileBytes();
+    clFileBytes(const clFileBytes&) = delete;
+    clFileBytes& operator=(const clFileBytes&) = delete;
+
+    // Holds the bytes of the file at path. Anything but a readable regular
+    // file gives false and no bytes.
+    bool open(const std::string& path);
+
+    const char* data() const { return bytes; }
+    std::size_t size() const { return length; }
+
+    // The bytes before end are never read again, so the whole pages among
+    // them may go back to the host.
+    void discardBefore(std::size_t end);
+
+private:
+    void close();
+
+    const char* bytes = nullptr;
+    std::size_t length = 0;
+    std::size_t discarded = 0;  // the pages before this offset are handed back
+    void* mapping = nullptr;  // what to unmap, when the bytes are mapped
+    std::string buffer;       // the bytes, when they had to be read
+};
 
 }  // namespace platform
 }  // namespace qor

@@ -1,10 +1,8 @@
 #include "xml/xml.h"
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <system_error>
 #include <vector>
 
 #include "common/platform.h"
@@ -26,42 +24,42 @@ struct clTagBytes {
 };
 const clTagBytes tagByte;
 
-// Reads a regular file whole, followed by one NUL byte. Directories,
-// devices and pipes are refused: their sizes mean nothing.
-bool readFile(const std::string& path, std::string& text) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return false;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error || size >= text.max_size()) return false;
-    std::ifstream in(path, std::ios::in | std::ios::binary);
-    if (!in) return false;
-    text.assign(static_cast<std::size_t>(size) + 1, '\0');
-    in.read(&text[0], static_cast<std::streamsize>(size));
-    text.back() = '\0';
-    return true;
+// Where the first "-->" at or after from begins, or length when none does.
+std::size_t findCommentEnd(const char* data, std::size_t length, std::size_t from) {
+    while (from + 3 <= length) {
+        const void* dash = std::memchr(data + from, '-', length - from - 2);
+        if (!dash) break;
+        from = static_cast<std::size_t>(static_cast<const char*>(dash) - data);
+        if (data[from + 1] == '-' && data[from + 2] == '>') return from;
+        ++from;
+    }
+    return length;
 }
 
 }  // namespace
 
 void clXML::load(const std::string& path) {
     root.removeChildren();
-    std::string text;
-    // The text is this call's own, so the pass may discard what it has read.
-    if (readFile(path, text)) parseText(&root, text, 0, true);
+    platform::clFileBytes file;
+    // The bytes are this call's own, so the pass may discard what it has read.
+    if (file.open(path)) parseText(&root, file.data(), file.size(), 0, &file);
 }
 
 void clXML::parse(clXMLNode* node, const std::string& text, std::size_t start) {
-    parseText(node, text, start, false);
+    parseText(node, text.data(), contentSize(text), start, nullptr);
 }
 
-void clXML::parseText(clXMLNode* node, const std::string& text, std::size_t start, bool discardParsed) {
+std::size_t clXML::contentSize(const std::string& text) {
+    // A trailing NUL, as a loader that terminates its text leaves, is not content.
+    return !text.empty() && text.back() == '\0' ? text.size() - 1 : text.size();
+}
+
+void clXML::parseText(clXMLNode* node, const char* data, std::size_t length, std::size_t start,
+                      platform::clFileBytes* source) {
     constexpr std::size_t discardStep = std::size_t(4) << 20;
-    if (text.empty()) return;
     clXMLNode* top = node ? node : &root;
     std::vector<clXMLNode*> open;  // tags not yet closed, innermost last
     open.reserve(100);
-    const char* const data = text.data();
-    const std::size_t length = text.size();
     std::size_t pos = start;
     std::size_t textStart = start;  // where the pending character data begins
     // Once a search for "-->" fails, none follows any later "<!--" either.
@@ -69,8 +67,8 @@ void clXML::parseText(clXMLNode* node, const std::string& text, std::size_t star
     std::size_t discarded = 0;  // no byte before textStart is read again
 
     while (pos < length) {
-        if (discardParsed && textStart - discarded >= discardStep) {
-            platform::releasePages(const_cast<char*>(data) + discarded, textStart - discarded);
+        if (source && textStart - discarded >= discardStep) {
+            source->discardBefore(textStart);
             discarded = textStart;
         }
         const void* next = std::memchr(data + pos, '<', length - pos);
@@ -88,8 +86,8 @@ void clXML::parseText(clXMLNode* node, const std::string& text, std::size_t star
 
         if (length - pos >= 4 && data[pos + 1] == '!' && data[pos + 2] == '-' && data[pos + 3] == '-') {
             // Searching from after "<!--" keeps "<!-->" from closing itself.
-            std::size_t end = commentEndMissing ? std::string::npos : text.find("-->", pos + 4);
-            if (end == std::string::npos) {
+            const std::size_t end = commentEndMissing ? length : findCommentEnd(data, length, pos + 4);
+            if (end == length) {
                 commentEndMissing = true;
                 textStart = pos;  // the unclosed "<!--" opens the next text
                 ++pos;
@@ -102,7 +100,7 @@ void clXML::parseText(clXMLNode* node, const std::string& text, std::size_t star
             continue;
         }
 
-        clXMLNode* item = parseTag(&pos, text, pos);
+        clXMLNode* item = parseTagAt(data, length, pos, &pos);
         textStart = pos;
         if (!item) {
             if (!open.empty()) open.pop_back();  // a stray closing tag changes nothing
@@ -115,16 +113,19 @@ void clXML::parseText(clXMLNode* node, const std::string& text, std::size_t star
 
 clXMLNode* clXML::parseTag(std::size_t* next, const std::string& text, std::size_t start) {
     if (!next || start >= text.size()) return nullptr;
-    const char* const data = text.data();
-    const std::size_t length = text.size();
-    // The loader's trailing NUL is not part of the file.
-    const std::size_t contentEnd = data[length - 1] == '\0' ? length - 1 : length;
+    clXMLNode* node = parseTagAt(text.data(), contentSize(text), start, next);
+    // An item left open runs to the very end, terminator included.
+    if (*next <= start || text[*next - 1] != '>') *next = text.size();
+    return node;
+}
 
+clXMLNode* clXML::parseTagAt(const char* data, std::size_t length, std::size_t start,
+                             std::size_t* next) {
     // Separators: a space outside double quotes, or any '>'. The item ends
     // just after its first '>'.
-    std::size_t nameEnd = std::string::npos;
+    std::size_t nameEnd = length;
     std::size_t separators = 0;
-    std::size_t close = std::string::npos;
+    std::size_t close = length;
     bool quoted = false;
     for (std::size_t i = start; i < length; ++i) {
         const char c = data[i];
@@ -139,17 +140,17 @@ clXMLNode* clXML::parseTag(std::size_t* next, const std::string& text, std::size
             }
         }
     }
-    const std::size_t end = close == std::string::npos ? length : close + 1;
+    const bool closed = close < length;
+    const std::size_t end = closed ? close + 1 : length;
     *next = end;
 
     const char kind = start + 1 < length ? data[start + 1] : '\0';
     if (kind == '/') return nullptr;
 
-    // Without a separator the name is the rest of the file.
-    const bool named = nameEnd != std::string::npos;
-    if (!named) nameEnd = contentEnd;
-    const char last = close != std::string::npos ? data[close - 1]
-                                                 : (contentEnd > 0 ? data[contentEnd - 1] : '\0');
+    // Without a separator the name is the rest of the text.
+    const bool named = separators > 0;
+    const std::size_t lastAt = closed ? close : length;  // just past the item's last byte
+    const char last = lastAt > 0 ? data[lastAt - 1] : '\0';
     clXMLNode* node;
     std::size_t nameBegin = start + 1;
     if (kind == '?') {
@@ -162,10 +163,11 @@ clXMLNode* clXML::parseTag(std::size_t* next, const std::string& text, std::size
     } else {
         node = new clXMLNodeTag;
     }
+    if (nameBegin > length) nameBegin = length;
     if (nameEnd < nameBegin) nameEnd = nameBegin;
     node->key.assign(data + nameBegin, nameEnd - nameBegin);
 
-    if (close != std::string::npos && separators >= 2) {
+    if (closed && separators >= 2) {
         const std::size_t count = separators - 1;
         node->attribute.resize(count);
         parseAttributes(node->attribute.data(), count, data + nameEnd + 1, data + end);

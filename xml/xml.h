@@ -10,6 +10,9 @@
 #include "xml/xml_node.h"
 
 namespace qor {
+namespace platform {
+class clFileBytes;
+}
 namespace utility {
 
 class clXML {
@@ -68,10 +71,16 @@ public:
     clXMLNode root;
 
 private:
-    // The pass behind parse. With discardParsed, the pages of text behind
-    // the pending character data go back to the host as the pass moves on,
-    // so a large file and its tree are not held in memory whole at once.
-    void parseText(clXMLNode* node, const std::string& text, std::size_t start, bool discardParsed);
+    // The pass behind load and parse, over data[0, length). With source,
+    // the file's pages behind the pending character data go back to the
+    // host as the pass moves on, so a large file and its tree are not held
+    // in memory whole at once.
+    void parseText(clXMLNode* node, const char* data, std::size_t length, std::size_t start,
+                   platform::clFileBytes* source);
+    // parseTag over data[0, length); an item left open ends at length.
+    clXMLNode* parseTagAt(const char* data, std::size_t length, std::size_t start, std::size_t* next);
+    // The bytes of a caller's text that are content.
+    static std::size_t contentSize(const std::string& text);
 };
 
 }  // namespace utility
