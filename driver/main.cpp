@@ -1,20 +1,18 @@
 // swfupgrade INPUT OUTPUT: raises an SWF movie description to version 10
 // and writes it to OUTPUT when both header rules applied.
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
-#include "driver/output_file.h"
 #include "common/platform.h"
+#include "driver/heap_prefault.h"
+#include "driver/output_file.h"
 #include "driver/swf_rules.h"
 #include "xml/xml.h"
 
-int main(int argc, char** argv) {
-    qor::platform::prepareProcess();
-    if (argc < 3) return 1;
-    const std::string inputPath = argv[1];
-    const std::string outputPath = argv[2];
+namespace {
 
-    qor::utility::clXML document(inputPath);
+int upgrade(qor::utility::clXML& document, const std::string& inputPath, const std::string& outputPath) {
     if (!document.isLoad()) {
         std::cout << "Can't Open File : " << inputPath << std::endl;
         return 1;
@@ -30,4 +28,23 @@ int main(int argc, char** argv) {
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qor::platform::prepareProcess();
+    if (argc < 3) return 1;
+    const std::string inputPath = argv[1];
+    const std::string outputPath = argv[2];
+
+    qor::utility::clXML document;
+    {
+        const clHeapPrefault prefault;  // while the tree is built
+        document.load(inputPath);
+    }
+    const int status = upgrade(document, inputPath, outputPath);
+    // Every file is written and closed. Ending here hands the tree's
+    // memory back to the host at once instead of node by node.
+    std::exit(status);
 }

@@ -1,0 +1,77 @@
+#include "driver/heap_prefault.h"
+
+#if defined(__linux__) && defined(__GLIBC__)
+#include <malloc.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
+#if defined(__GLIBC__) && defined(MADV_POPULATE_WRITE)
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+namespace {
+
+// glibc serves small blocks from the heap below the program break and
+// grows it by the request plus this pad, so the helper has pages to take
+// ahead of the allocator. mallopt(3) gives the default.
+constexpr int growthPad = 64 << 20;
+constexpr int defaultPad = 128 * 1024;
+
+// The current program break, asked of the kernel, so no state shared
+// with the allocator is read.
+std::uintptr_t programBreak() { return static_cast<std::uintptr_t>(::syscall(SYS_brk, 0)); }
+
+}  // namespace
+
+struct clHeapPrefault::clHelper {
+    std::atomic<bool> stopping{false};
+    std::thread thread;
+
+    clHelper() {
+        ::mallopt(M_TOP_PAD, growthPad);
+        thread = std::thread([this] { run(); });
+    }
+
+    ~clHelper() {
+        stopping = true;
+        thread.join();
+        ::mallopt(M_TOP_PAD, defaultPad);
+    }
+
+    void run() {
+        static const std::uintptr_t page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+        std::uintptr_t done = programBreak() / page * page;  // pages below are faulted in
+        while (!stopping) {
+            const std::uintptr_t top = programBreak() / page * page;
+            if (top <= done) {
+                done = top;  // the heap shrank, or has not grown
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                continue;
+            }
+            // Populating faults pages in as a write would, without writing:
+            // bytes the allocator has already handed out stay as they are.
+            if (::madvise(reinterpret_cast<void*>(done), top - done, MADV_POPULATE_WRITE) != 0 &&
+                errno == EINVAL) {
+                return;  // a kernel without it
+            }
+            done = top;
+        }
+    }
+};
+
+clHeapPrefault::clHeapPrefault() : helper(new clHelper) {}
+
+#else
+
+struct clHeapPrefault::clHelper {};
+clHeapPrefault::clHeapPrefault() = default;
+
+#endif
+
+clHeapPrefault::~clHeapPrefault() = default;
