@@ -123,6 +123,10 @@ clXMLNode* clXML::parseTagAt(const char* data, std::size_t length, std::size_t s
                              std::size_t* next) {
     // Separators: a space outside double quotes, or any '>'. The item ends
     // just after its first '>'.
+    // The first separators are kept, so a tag of ordinary size is cut into
+    // its attributes without a second walk.
+    constexpr std::size_t kept = 16;
+    std::size_t separatorAt[kept];
     std::size_t nameEnd = length;
     std::size_t separators = 0;
     std::size_t close = length;
@@ -133,6 +137,7 @@ clXMLNode* clXML::parseTagAt(const char* data, std::size_t length, std::size_t s
         if (c == '"') {
             quoted = !quoted;
         } else if (c == '>' || (c == ' ' && !quoted)) {
+            if (separators < kept) separatorAt[separators] = i;
             if (separators++ == 0) nameEnd = i;
             if (c == '>') {
                 close = i;
@@ -168,9 +173,18 @@ clXMLNode* clXML::parseTagAt(const char* data, std::size_t length, std::size_t s
     node->key.assign(data + nameBegin, nameEnd - nameBegin);
 
     if (closed && separators >= 2) {
+        // Each attribute is the piece between two separators.
         const std::size_t count = separators - 1;
         node->attribute.resize(count);
-        parseAttributes(node->attribute.data(), count, data + nameEnd + 1, data + end);
+        clXMLNode::tyAttribute* pairs = node->attribute.data();
+        if (separators > kept) {
+            parseAttributes(pairs, count, data + nameEnd + 1, data + end);
+        } else {
+            for (std::size_t k = 0; k < count; ++k) {
+                parseAttribute(&pairs[k].first, &pairs[k].second, data + separatorAt[k] + 1,
+                               data + separatorAt[k + 1]);
+            }
+        }
     }
     return node;
 }
