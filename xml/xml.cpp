@@ -3,6 +3,8 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "common/platform.h"
@@ -34,6 +36,45 @@ std::size_t findCommentEnd(const char* data, std::size_t length, std::size_t fro
         ++from;
     }
     return length;
+}
+
+// Where one attribute piece [begin, end) has its name, [begin, nameEnd),
+// and its value, [valueBegin, valueEnd): the name runs to the first '=',
+// the value drops everything outside its outermost double quotes.
+struct clAttributeSpans {
+    const char* nameEnd;
+    const char* valueBegin;
+    const char* valueEnd;
+};
+
+clAttributeSpans splitAttribute(const char* begin, const char* end) {
+    // Pieces are short, so plain loops beat library calls here.
+    const char* equals = begin;
+    while (equals < end && *equals != '=') ++equals;
+    if (equals == end) return {end, end, end};
+    const char* valueBegin = equals + 1;
+    const char* openQuote = valueBegin;
+    while (openQuote < end && *openQuote != '"') ++openQuote;
+    if (openQuote < end) valueBegin = openQuote + 1;
+    const char* valueEnd = end;
+    for (const char* p = end; p > valueBegin;) {
+        if (*--p == '"') {
+            valueEnd = p;
+            break;
+        }
+    }
+    return {equals, valueBegin, valueEnd};
+}
+
+// The first '<' at or after pos, or length. Markup mostly follows a line
+// end and some indentation, too near for a library call to pay off.
+std::size_t findTagOpen(const char* data, std::size_t length, std::size_t pos) {
+    const std::size_t near = length - pos > 16 ? pos + 16 : length;
+    for (; pos < near; ++pos) {
+        if (data[pos] == '<') return pos;
+    }
+    const void* found = pos < length ? std::memchr(data + pos, '<', length - pos) : nullptr;
+    return found ? static_cast<std::size_t>(static_cast<const char*>(found) - data) : length;
 }
 
 }  // namespace
@@ -71,9 +112,8 @@ void clXML::parseText(clXMLNode* node, const char* data, std::size_t length, std
             source->discardBefore(textStart);
             discarded = textStart;
         }
-        const void* next = std::memchr(data + pos, '<', length - pos);
-        if (!next) break;
-        pos = static_cast<std::size_t>(static_cast<const char*>(next) - data);
+        pos = findTagOpen(data, length, pos);
+        if (pos == length) break;
         clXMLNode* parent = open.empty() ? top : open.back();
 
         std::size_t first = textStart;
@@ -122,9 +162,8 @@ clXMLNode* clXML::parseTag(std::size_t* next, const std::string& text, std::size
 clXMLNode* clXML::parseTagAt(const char* data, std::size_t length, std::size_t start,
                              std::size_t* next) {
     // Separators: a space outside double quotes, or any '>'. The item ends
-    // just after its first '>'.
-    // The first separators are kept, so a tag of ordinary size is cut into
-    // its attributes without a second walk.
+    // just after its first '>'. The first separators are kept, so a tag of
+    // ordinary size is cut into its attributes without a second walk.
     constexpr std::size_t kept = 16;
     std::size_t separatorAt[kept];
     std::size_t nameEnd = length;
@@ -175,14 +214,17 @@ clXMLNode* clXML::parseTagAt(const char* data, std::size_t length, std::size_t s
     if (closed && separators >= 2) {
         // Each attribute is the piece between two separators.
         const std::size_t count = separators - 1;
-        node->attribute.resize(count);
-        clXMLNode::tyAttribute* pairs = node->attribute.data();
+        clXMLNode::tyAttributeList& list = node->attribute;
         if (separators > kept) {
-            parseAttributes(pairs, count, data + nameEnd + 1, data + end);
+            list.resize(count);
+            parseAttributes(list.data(), count, data + nameEnd + 1, data + end);
         } else {
+            list.reserve(count);
             for (std::size_t k = 0; k < count; ++k) {
-                parseAttribute(&pairs[k].first, &pairs[k].second, data + separatorAt[k] + 1,
-                               data + separatorAt[k + 1]);
+                const char* begin = data + separatorAt[k] + 1;
+                const clAttributeSpans spans = splitAttribute(begin, data + separatorAt[k + 1]);
+                list.emplace_back(std::piecewise_construct, std::forward_as_tuple(begin, spans.nameEnd),
+                                  std::forward_as_tuple(spans.valueBegin, spans.valueEnd));
             }
         }
     }
@@ -210,28 +252,9 @@ void clXML::parseAttributes(clXMLNode::tyAttribute* pairs, std::size_t count, co
 void clXML::parseAttribute(std::string* name, std::string* value, const char* begin,
                            const char* end) {
     if (!name || !value) return;
-    const char* equals = static_cast<const char*>(std::memchr(begin, '=', static_cast<std::size_t>(end - begin)));
-    if (!equals) {
-        name->assign(begin, end);
-        value->clear();
-        return;
-    }
-    name->assign(begin, equals);
-    const char* valueBegin = equals + 1;
-    if (valueBegin == end) {
-        value->clear();
-        return;
-    }
-    const char* openQuote = static_cast<const char*>(std::memchr(valueBegin, '"', static_cast<std::size_t>(end - valueBegin)));
-    if (openQuote) valueBegin = openQuote + 1;
-    const char* valueEnd = end;
-    for (const char* p = end; p > valueBegin;) {
-        if (*--p == '"') {
-            valueEnd = p;
-            break;
-        }
-    }
-    value->assign(valueBegin, valueEnd);
+    const clAttributeSpans spans = splitAttribute(begin, end);
+    name->assign(begin, spans.nameEnd);
+    value->assign(spans.valueBegin, spans.valueEnd);
 }
 
 clXMLNode* clXML::find(const std::string& name) {
