@@ -112,12 +112,14 @@ void clXML::parseText(clXMLNode* node, const char* data, std::size_t length, std
             source->discardBefore(textStart);
             discarded = textStart;
         }
-        pos = findTagOpen(data, length, pos);
+        // Leading blanks are not part of the text; skipping them first also
+        // finds the next '<' at once when only blanks come before it.
+        std::size_t first = textStart;
+        while (first < length && isBlank(data[first])) ++first;
+        pos = findTagOpen(data, length, first > pos ? first : pos);
         if (pos == length) break;
         clXMLNode* parent = open.empty() ? top : open.back();
 
-        std::size_t first = textStart;
-        while (first < pos && isBlank(data[first])) ++first;
         if (first < pos) {
             clXMLNode* element = new clXMLNodeElement;
             element->key.assign(data + first, pos - first);
