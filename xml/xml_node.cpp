@@ -81,12 +81,12 @@ void clXMLNode::setAttribute(const tyAttributeList& source) {
 void clXMLNode::formatOpening(std::string&, int) const {}
 void clXMLNode::formatClosing(std::string&, int) const {}
 
-void clXMLNode::appendLine(std::string& line, int width, const char* open, enAttributes attributes,
-                           const char* close) const {
+void clXMLNode::appendLine(std::string& line, int width, std::string_view open, enAttributes attributes,
+                           std::string_view close) const {
     // Measured first, so the line grows once and is filled by plain copies.
     const std::size_t indent = width > 0 ? static_cast<std::size_t>(width) : 0;
-    const std::size_t openSize = std::strlen(open);
-    const std::size_t closeSize = std::strlen(close);
+    const std::size_t openSize = open.size();
+    const std::size_t closeSize = close.size();
     auto valueWritten = [attributes](const tyAttribute& entry) {
         return attributes == ATTRIBUTES_QUOTED || !entry.second.empty();
     };
@@ -105,7 +105,7 @@ void clXMLNode::appendLine(std::string& line, int width, const char* open, enAtt
     };
     std::memset(out, ' ', indent);
     out += indent;
-    put(open, openSize);
+    put(open.data(), openSize);
     put(key.data(), key.size());
     if (attributes != ATTRIBUTES_NONE) {
         for (const tyAttribute& entry : attribute) {
@@ -118,7 +118,7 @@ void clXMLNode::appendLine(std::string& line, int width, const char* open, enAtt
             }
         }
     }
-    put(close, closeSize);
+    put(close.data(), closeSize);
 }
 
 clXMLNodeTag::clXMLNodeTag() { setType(TYPE_TAG); }

@@ -5,6 +5,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -75,8 +76,8 @@ protected:
 
     // The one line every rule writes: width spaces, open, the key, the
     // attributes as asked, close.
-    void appendLine(std::string& line, int width, const char* open, enAttributes attributes,
-                    const char* close) const;
+    void appendLine(std::string& line, int width, std::string_view open, enAttributes attributes,
+                    std::string_view close) const;
 };
 
 class clXMLNodeTag : public clXMLNode {
