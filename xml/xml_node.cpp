@@ -2,11 +2,26 @@
 
 #include <cstring>
 
+#include "xml/node_pool.h"
+
 namespace qor {
 namespace utility {
 
 clXMLNode::clXMLNode() : type(TYPE_NONE) {}
 clXMLNode::~clXMLNode() = default;
+
+void* clXMLNode::operator new(std::size_t size) {
+    return size <= nodePool::largestBlock ? nodePool::allocate(size) : ::operator new(size);
+}
+
+void clXMLNode::operator delete(void* block, std::size_t size) noexcept {
+    if (!block) return;
+    if (size <= nodePool::largestBlock) {
+        nodePool::release(block);
+    } else {
+        ::operator delete(block);
+    }
+}
 
 void clXMLNode::print(std::ostream* out, int width) const { write(out, width, true); }
 
