@@ -7,6 +7,29 @@
 namespace qor {
 namespace utility {
 
+namespace {
+
+// Copies count bytes and returns the end of the copy. Most pieces of a
+// line are a few bytes long, where fixed-size moves beat a library call.
+char* copyBytes(char* to, const char* from, std::size_t count) {
+    if (count >= 8 && count <= 16) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + count - 8, from + count - 8, 8);
+    } else if (count >= 4 && count < 8) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + count - 4, from + count - 4, 4);
+    } else if (count < 4) {
+        if (count > 0) to[0] = from[0];
+        if (count > 1) to[1] = from[1];
+        if (count > 2) to[2] = from[2];
+    } else {
+        std::memcpy(to, from, count);
+    }
+    return to + count;
+}
+
+}  // namespace
+
 clXMLNode::clXMLNode() : type(TYPE_NONE) {}
 clXMLNode::~clXMLNode() = default;
 
@@ -114,12 +137,12 @@ void clXMLNode::appendLine(std::string& line, int width, std::string_view open, 
     const std::size_t start = line.size();
     line.resize(start + size);
     char* out = &line[start];
-    auto put = [&out](const char* bytes, std::size_t count) {
-        std::memcpy(out, bytes, count);
-        out += count;
-    };
-    std::memset(out, ' ', indent);
-    out += indent;
+    auto put = [&out](const char* bytes, std::size_t count) { out = copyBytes(out, bytes, count); };
+    static const char spaces[16] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                                    ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+    std::size_t blanks = indent;
+    for (; blanks > sizeof spaces; blanks -= sizeof spaces) put(spaces, sizeof spaces);
+    put(spaces, blanks);
     put(open.data(), openSize);
     put(key.data(), key.size());
     if (attributes != ATTRIBUTES_NONE) {
