@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr std::size_t blockSize = std::size_t(1) << 20;
+constexpr std::size_t blockSize = std::size_t(256) << 10;
 constexpr std::size_t queueDepth = 4;  // bounds the memory held to a few blocks
 
 }  // namespace

@@ -20,7 +20,7 @@ namespace {
 // glibc serves small blocks from the heap below the program break and
 // grows it by the request plus this pad, so the helper has pages to take
 // ahead of the allocator. mallopt(3) gives the default.
-constexpr int growthPad = 8 << 20;
+constexpr int growthPad = 2 << 20;
 constexpr int defaultPad = 128 * 1024;
 
 // The current program break, asked of the kernel, so no state shared
