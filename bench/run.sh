@@ -79,21 +79,25 @@ trap 'rm -f "$tfile"' EXIT
 
 median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# measure RUNS OUT CMD...: sets wall_us and peak_kb to the medians; fails if a run fails.
-measure() {
-    local runs=$1 out=$2 i t0 t1
-    shift 2
-    local walls=() peaks=()
-    for ((i = 0; i < runs; i++)); do
-        rm -f "$out" "$out.tmp"
-        t0=$(date +%s%N)
-        /usr/bin/time -f '%M' -o "$tfile" "$@" >"$data/run.log" 2>&1 || return 1
-        t1=$(date +%s%N)
-        walls+=($(((t1 - t0) / 1000)))
-        peaks+=("$(tail -n 1 "$tfile")")
-    done
-    wall_us=$(median "${walls[@]}")
-    peak_kb=$(median "${peaks[@]}")
+# once OUT CMD...: runs CMD once; sets wall_us and peak_kb; fails if the run fails.
+once() {
+    local out=$1 t0 t1
+    shift
+    rm -f "$out" "$out.tmp"
+    t0=$(date +%s%N)
+    /usr/bin/time -f '%M' -o "$tfile" "$@" >"$data/run.log" 2>&1 || return 1
+    t1=$(date +%s%N)
+    wall_us=$(((t1 - t0) / 1000))
+    peak_kb=$(tail -n 1 "$tfile")
+}
+
+# run PROG: one run of cp, pugixml_job or swfupgrade from $in to $out.
+run() {
+    case $1 in
+    cp) once "$out" cp "$in" "$out" ;;
+    pugixml_job) once "$out" "$pugi" "$in" "$out" ;;
+    swfupgrade) once "$out" "$tool" "$in" "$out" ;;
+    esac
 }
 
 # A run that exits 0 must also have written the patched document.
@@ -106,6 +110,7 @@ ratio() {
 
 fmt="%-8s  %-12s  %4s  %9s  %8s  %9s  %10s  %8s  %10s  %10s\n"
 rows=()
+declare -A wall_of=() # size,program -> median wall time in microseconds
 row() { rows+=("$(printf "$fmt" "$@")"); }
 
 for size in "${sizes[@]}"; do
@@ -119,23 +124,30 @@ for size in "${sizes[@]}"; do
     runs=${BENCH_RUNS:-$(awk -v s="$size" 'BEGIN { print (s >= 1000 ? 3 : 5) }')}
     cat "$in" >/dev/null # warm the page cache for every contender alike
 
-    declare -A us=() kb=() note=()
-    echo "timing $in ($bytes bytes, $runs runs each)"
-    measure "$runs" "$out" cp "$in" "$out" && us[cp]=$wall_us kb[cp]=$peak_kb || note[cp]="cp failed"
-    if [ -z "$pugi" ]; then
-        note[pugixml_job]="skipped: pugixml_job not built (pugixml not found)"
-    elif measure "$runs" "$out" "$pugi" "$in" "$out" && patched "$out"; then
-        us[pugixml_job]=$wall_us kb[pugixml_job]=$peak_kb
-    else
-        note[pugixml_job]="failed: $(tail -n 1 "$data/run.log")"
-    fi
-    if [ -z "$tool" ]; then
-        note[swfupgrade]="skipped: $tool_note"
-    elif measure "$runs" "$out" "$tool" "$in" "$out" && patched "$out"; then
-        us[swfupgrade]=$wall_us kb[swfupgrade]=$peak_kb
-    else
-        note[swfupgrade]="failed: $(tail -n 1 "$data/run.log")"
-    fi
+    declare -A walls=() peaks=() us=() kb=() note=()
+    [ -n "$pugi" ] || note[pugixml_job]="skipped: pugixml_job not built (pugixml not found)"
+    [ -n "$tool" ] || note[swfupgrade]="skipped: $tool_note"
+    echo "timing $in ($bytes bytes, $runs runs each, taking turns)"
+    # Turns, so that whatever one program leaves behind (freed memory, a
+    # busy disk) weighs on every program alike.
+    for ((i = 0; i < runs; i++)); do
+        for prog in cp pugixml_job swfupgrade; do
+            [ -z "${note[$prog]:-}" ] || continue
+            if run "$prog" && { [ "$prog" = cp ] || patched "$out"; }; then
+                walls[$prog]+=" $wall_us"
+                peaks[$prog]+=" $peak_kb"
+            else
+                note[$prog]="failed: $(tail -n 1 "$data/run.log")"
+            fi
+        done
+    done
+    for prog in cp pugixml_job swfupgrade; do
+        [ -z "${note[$prog]:-}" ] || continue
+        # shellcheck disable=SC2086
+        us[$prog]=$(median ${walls[$prog]})
+        # shellcheck disable=SC2086
+        kb[$prog]=$(median ${peaks[$prog]})
+    done
     rm -f "$out" "$out.tmp"
 
     for prog in cp pugixml_job swfupgrade; do
@@ -149,13 +161,26 @@ for size in "${sizes[@]}"; do
             "$(ratio "${us[$prog]}" "${us[cp]:-}")" "$(ratio "${us[$prog]}" "${us[pugixml_job]:-}")" \
             "$(ratio "${kb[$prog]}" "${kb[pugixml_job]:-}")"
     done
-    unset us kb note
+    for prog in cp pugixml_job swfupgrade; do wall_of[$size,$prog]=${us[$prog]:-}; done
+    unset walls peaks us kb note
 done
 
 echo
 printf "$fmt" input program runs "wall [s]" "MB/s" "peak [MB]" "peak/input" "time/cp" "time/pugi" "peak/pugi"
 printf "$fmt" -------- ------------ ---- --------- -------- --------- ---------- -------- ---------- ----------
 printf '%s\n' "${rows[@]}"
+echo
+# How each program's time grows from one input size to the next, against
+# the growth of the input itself.
+for ((i = 1; i < ${#sizes[@]}; i++)); do
+    a=${sizes[i - 1]} b=${sizes[i]}
+    line=$(awk -v a="$a" -v b="$b" 'BEGIN { printf "time growth %s MB -> %s MB (input %.2fx):", a, b, b / a }')
+    for prog in cp pugixml_job swfupgrade; do
+        ta=${wall_of[$a,$prog]:-} tb=${wall_of[$b,$prog]:-}
+        [ -n "$ta" ] && [ -n "$tb" ] && line+=" $prog $(ratio "$tb" "$ta")"
+    done
+    echo "$line"
+done
 echo
 echo "medians; MB = 10^6 bytes; peak = maximum resident set size; time/cp, time/pugi and"
 echo "peak/pugi compare each row with cp and pugixml_job on the same input"
