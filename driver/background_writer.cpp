@@ -1,5 +1,6 @@
 #include "driver/background_writer.h"
 
+#include <system_error>
 #include <utility>
 
 namespace {
@@ -12,11 +13,16 @@ constexpr std::size_t queueDepth = 4;  // bounds the memory held to a few blocks
 clBackgroundWriter::clBackgroundWriter(std::streambuf& target) : target(target) {
     filling.resize(blockSize);
     setp(&filling[0], &filling[0] + filling.size());
-    writer = std::thread([this] { run(); });
+    try {
+        writer = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+        // No thread to spare: each block is stored as it fills instead.
+    }
 }
 
 clBackgroundWriter::~clBackgroundWriter() {
     finish();
+    if (!writer.joinable()) return;
     {
         std::lock_guard<std::mutex> guard(lock);
         stopping = true;
@@ -26,6 +32,12 @@ clBackgroundWriter::~clBackgroundWriter() {
 }
 
 bool clBackgroundWriter::handOver() {
+    if (!writer.joinable()) {
+        const std::streamsize size = pptr() - pbase();
+        failed = failed || target.sputn(pbase(), size) != size;
+        setp(&filling[0], &filling[0] + filling.size());
+        return !failed;
+    }
     std::string block;
     {
         std::unique_lock<std::mutex> guard(lock);

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -34,11 +35,16 @@ struct clHeapPrefault::clHelper {
     std::thread thread;
 
     clHelper() {
+        try {
+            thread = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            return;  // no thread to spare: the tree is built without help
+        }
         ::mallopt(M_TOP_PAD, growthPad);
-        thread = std::thread([this] { run(); });
     }
 
     ~clHelper() {
+        if (!thread.joinable()) return;
         stopping = true;
         thread.join();
         ::mallopt(M_TOP_PAD, defaultPad);
