@@ -127,17 +127,20 @@ for size in "${sizes[@]}"; do
     declare -A walls=() peaks=() us=() kb=() note=()
     [ -n "$pugi" ] || note[pugixml_job]="skipped: pugixml_job not built (pugixml not found)"
     [ -n "$tool" ] || note[swfupgrade]="skipped: $tool_note"
-    echo "timing $in ($bytes bytes, $runs runs each, taking turns)"
-    # Turns, so that whatever one program leaves behind (freed memory, a
-    # busy disk) weighs on every program alike.
-    for ((i = 0; i < runs; i++)); do
-        for prog in cp pugixml_job swfupgrade; do
-            [ -z "${note[$prog]:-}" ] || continue
-            if run "$prog" && { [ "$prog" = cp ] || patched "$out"; }; then
+    echo "timing $in ($bytes bytes, $runs runs each after one untimed)"
+    # Each program's runs come back to back after a run that is not timed,
+    # so none is timed in the wake of another (gigabytes just freed, pages
+    # still being written), as in a batch of files.
+    for prog in cp pugixml_job swfupgrade; do
+        [ -z "${note[$prog]:-}" ] || continue
+        for ((i = 0; i <= runs; i++)); do
+            if ! run "$prog" || { [ "$prog" != cp ] && ! patched "$out"; }; then
+                note[$prog]="failed: $(tail -n 1 "$data/run.log")"
+                break
+            fi
+            if ((i > 0)); then
                 walls[$prog]+=" $wall_us"
                 peaks[$prog]+=" $peak_kb"
-            else
-                note[$prog]="failed: $(tail -n 1 "$data/run.log")"
             fi
         done
     done
