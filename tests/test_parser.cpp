@@ -180,6 +180,15 @@ TEST_F(Parser, ReportsTheEndOfEachItem) {
     EXPECT_EQ(doc.parseTag(&next, text, text.size()), nullptr);  // nothing left to read
     EXPECT_EQ(next, 5u);
     delete a;
+
+    // An item that is a bare '>' at the very start: nothing before it is read.
+    const std::string bare = ">" + std::string(100, 'x');
+    clXMLNode* empty = doc.parseTag(&next, bare, 0);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->getType(), clXMLNode::TYPE_TAG);
+    EXPECT_EQ(empty->getTag(), "");
+    EXPECT_EQ(next, 1u);
+    delete empty;
 }
 
 class Loader : public XmlFixture {
@@ -205,6 +214,12 @@ TEST_F(Loader, ReadsAFileByteForByte) {
     const std::string bytes("<a>\r\nx\0y\r\n</a>", 14);
     clXML binary(write("n.xml", bytes));
     EXPECT_EQ(qor_test::describe(binary.root), "N[]\n  T[a]\n    D[" + std::string("x\0y\r\n", 5) + "]\n");
+}
+
+TEST_F(Loader, KeepsTheFilesOwnLastByteWhenItIsNul) {
+    // An item left open runs to the end of the file, NUL and all.
+    clXML ending(write("nul.xml", std::string("<a/><b\0", 7)));
+    EXPECT_EQ(qor_test::describe(ending.root), "N[]\n  S[a]\n  T[" + std::string("b\0", 2) + "]\n");
 }
 
 TEST_F(Loader, EmptiesTheDocumentWhenAFileDoesNotLoad) {

@@ -29,7 +29,9 @@ constexpr std::size_t blockAlign = alignof(std::max_align_t);
 constexpr long long filling = 1LL << 40;
 
 struct clChunk {
-    // Blocks cut and not yet given back, plus filling while cut from.
+    // While a thread cuts from the chunk, filling less the blocks given
+    // back; after, the blocks cut and not yet given back. At zero the
+    // chunk itself goes back.
     std::atomic<long long> live{filling};
 };
 constexpr std::size_t firstBlock = (sizeof(clChunk) + blockAlign - 1) / blockAlign * blockAlign;
