@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <utility>
 
 namespace qor {
 namespace platform {
@@ -38,6 +39,10 @@ namespace qor {
 namespace platform {
 
 void prepareProcess() {}
+
+// Files are read, not mapped, here.
+clBusErrorExit::clBusErrorExit(std::string text) : message(std::move(text)) {}
+clBusErrorExit::~clBusErrorExit() = default;
 
 void copyOwner(const std::string&, const std::string&) {}
 
@@ -74,6 +79,32 @@ namespace qor {
 namespace platform {
 
 void prepareProcess() { std::signal(SIGXFSZ, SIG_IGN); }
+
+namespace {
+
+// What the handler writes; only plain data, as a signal handler may read.
+const char* busErrorLine = nullptr;
+std::size_t busErrorSize = 0;
+struct sigaction busErrorBefore;
+
+extern "C" void endOnBusError(int) {
+    ssize_t written = ::write(STDOUT_FILENO, busErrorLine, busErrorSize);
+    (void)written;  // nothing is left to do about a failed write
+    ::_exit(1);
+}
+
+}  // namespace
+
+clBusErrorExit::clBusErrorExit(std::string text) : message(std::move(text)) {
+    busErrorLine = message.data();
+    busErrorSize = message.size();
+    struct sigaction action = {};
+    action.sa_handler = endOnBusError;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &busErrorBefore);
+}
+
+clBusErrorExit::~clBusErrorExit() { ::sigaction(SIGBUS, &busErrorBefore, nullptr); }
 
 void copyOwner(const std::string& source, const std::string& target) {
     struct stat info;

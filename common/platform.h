@@ -12,6 +12,20 @@ namespace platform {
 // report and clean up after, instead of a signal that kills the process.
 void prepareProcess();
 
+// While alive, a bus error (a mapped file cut short by another program)
+// ends the process with message on standard output and exit status 1,
+// rather than a crash. The message is the caller's complete line.
+class clBusErrorExit {
+public:
+    explicit clBusErrorExit(std::string message);
+    ~clBusErrorExit();
+    clBusErrorExit(const clBusErrorExit&) = delete;
+    clBusErrorExit& operator=(const clBusErrorExit&) = delete;
+
+private:
+    std::string message;
+};
+
 // Gives the file at target the owner and group of the file at source, where
 // the host has them and allows it; a refusal leaves target as it is.
 void copyOwner(const std::string& source, const std::string& target);

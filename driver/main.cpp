@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
     qor::utility::clXML document;
     {
         const clHeapPrefault prefault;  // while the tree is built
+        // The input is mapped while it loads: cut short meanwhile, it
+        // cannot be read, and the run ends as for any unreadable input.
+        const qor::platform::clBusErrorExit inputCutShort("Can't Open File : " + inputPath + "\n");
         document.load(inputPath);
     }
     const int status = upgrade(document, inputPath, outputPath);
