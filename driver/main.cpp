@@ -12,9 +12,11 @@
 
 namespace {
 
+std::string openFailure(const std::string& inputPath) { return "Can't Open File : " + inputPath; }
+
 int upgrade(qor::utility::clXML& document, const std::string& inputPath, const std::string& outputPath) {
     if (!document.isLoad()) {
-        std::cout << "Can't Open File : " << inputPath << std::endl;
+        std::cout << openFailure(inputPath) << std::endl;
         return 1;
     }
     const bool swfChanged = changeSwfTag(document);
@@ -43,7 +45,7 @@ int main(int argc, char** argv) {
         const clHeapPrefault prefault;  // while the tree is built
         // The input is mapped while it loads: cut short meanwhile, it
         // cannot be read, and the run ends as for any unreadable input.
-        const qor::platform::clBusErrorExit inputCutShort("Can't Open File : " + inputPath + "\n");
+        const qor::platform::clBusErrorExit inputCutShort(openFailure(inputPath) + "\n");
         document.load(inputPath);
     }
     const int status = upgrade(document, inputPath, outputPath);
