@@ -217,8 +217,9 @@ TEST_F(Loader, ReadsAFileByteForByte) {
 }
 
 TEST_F(Loader, KeepsTheFilesOwnLastByteWhenItIsNul) {
-    // An item left open runs to the end of the file, NUL and all.
-    clXML ending(write("nul.xml", std::string("<a/><b\0", 7)));
+    // An item left open runs to the end of the file, NUL and all. (The file
+    // is not named "nul": on Windows that is a device.)
+    clXML ending(write("ends_in_zero.xml", std::string("<a/><b\0", 7)));
     EXPECT_EQ(qor_test::describe(ending.root), "N[]\n  S[a]\n  T[" + std::string("b\0", 2) + "]\n");
 }
 
