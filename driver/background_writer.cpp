@@ -88,6 +88,7 @@ void clBackgroundWriter::run() {
         try {
             stored = target.sputn(block.data(), size) == size;
         } catch (...) {
+            // A target that throws has stored nothing to count on.
         }
         guard.lock();
         writing = false;

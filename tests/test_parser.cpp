@@ -5,6 +5,10 @@
 #include <fstream>
 #include <sstream>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "xml_fixture.h"
 
 namespace {
@@ -263,6 +267,11 @@ TEST_F(Loader, RefusesDevicesAndPipes) {
     doc.load("/dev/zero");
     EXPECT_FALSE(doc.isLoad());
     doc.load("/dev/null");
+    EXPECT_FALSE(doc.isLoad());
+    // A named pipe with no writer: refused at once, not waited on.
+    const std::string fifo = (dir / "pipe.xml").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    doc.load(fifo);
     EXPECT_FALSE(doc.isLoad());
 }
 #endif
