@@ -94,6 +94,19 @@ TEST_F(Parser, KeepsEveryPieceBetweenSeparatorsAsAnAttribute) {
               "    T[d] [b=] [=] [\"1\"=]\n");
 }
 
+TEST_F(Parser, CutsATagWithManyAttributesAsAShortOne) {
+    // Past the separators the tag walk keeps, the pieces are cut by a
+    // second walk; both must give the same pieces.
+    std::string tag = "<a", expected = "S[a]";
+    for (int i = 0; i < 20; ++i) {
+        const std::string n = std::to_string(i);
+        tag += i % 5 == 4 ? " e" + n : " k" + n + "=\"v " + n + "\"";
+        expected += i % 5 == 4 ? " [e" + n + "=]" : " [k" + n + "=v " + n + "]";
+    }
+    parse(tag + " />");
+    EXPECT_EQ(tree(), expected + " [/=]\n");
+}
+
 TEST_F(Parser, ReadsValuesByTheirOutermostQuotes) {
     parse("<a u=1 s='x' e=\"\" n m= q=\"a=b\"tail w=\"x\"y\"/>");
     EXPECT_EQ(tree(), "S[a] [u=1] [s='x'] [e=] [n=] [m=] [q=a=b] [w=x\"y]\n");
