@@ -1,6 +1,7 @@
 // gen_swf_xml: writes a synthetic XML description of an SWF movie for benchmarks.
 //
 //   gen_swf_xml <output-path> <size-in-MB> [seed]
+//   gen_swf_xml --batch <directory> <count> [seed]   (movie_00000.xml, ... of varied sizes)
 //
 // 1 MB is 1,000,000 bytes. The output depends only on the size and the seed:
 // a fixed PRNG and integer arithmetic only, so every platform writes the same bytes.
@@ -498,20 +499,12 @@ bool parseSize(const char* text, std::uint64_t& bytes) {
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::uint64_t target = 0;
-    if (argc < 3 || !parseSize(argv[2], target)) {
-        std::printf("usage: gen_swf_xml <output-path> <size-in-MB> [seed]\n");
-        return 2;
-    }
-    std::uint64_t seed = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1;
-
-    std::FILE* f = std::fopen(argv[1], "wb");
+// Writes one movie of about target bytes to path; false on failure.
+bool writeMovie(const char* path, std::uint64_t target, std::uint64_t seed) {
+    std::FILE* f = std::fopen(path, "wb");
     if (!f) {
-        std::printf("cannot open %s for writing\n", argv[1]);
-        return 1;
+        std::printf("cannot open %s for writing\n", path);
+        return false;
     }
     Rng rng(seed);
     bool ok = false;
@@ -558,9 +551,46 @@ int main(int argc, char** argv) {
         ok = w.ok();
     }
     if (std::fclose(f) != 0) ok = false;
-    if (!ok) {
-        std::printf("write failed: %s\n", argv[1]);
-        return 1;
+    if (!ok) std::printf("write failed: %s\n", path);
+    return ok;
+}
+
+// The size of a batch's file: 2^(x/100) KiB for x a sum of four draws
+// from [0, 300), so 1 KiB to 4 MiB, a median of 64 KiB and most files
+// between 10 KB and 1 MB; none under 2 KB.
+std::uint64_t batchFileSize(Rng& rng) {
+    long long x = 0;
+    for (int i = 0; i < 4; ++i) x += rng.range(0, 299);
+    const std::uint64_t whole = std::uint64_t(1024) << (x / 100);
+    const std::uint64_t bytes = whole + whole * static_cast<std::uint64_t>(x % 100) / 100;
+    return bytes < 2000 ? 2000 : bytes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 4 && std::strcmp(argv[1], "--batch") == 0) {
+        char* end = nullptr;
+        const unsigned long count = std::strtoul(argv[3], &end, 10);
+        if (*end != '\0' || count == 0 || count > 100000) {
+            std::printf("not a file count: %s\n", argv[3]);
+            return 2;
+        }
+        const std::uint64_t seed = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 1;
+        Rng sizes(seed);
+        for (unsigned long i = 0; i < count; ++i) {
+            char path[4096];
+            std::snprintf(path, sizeof path, "%s/movie_%05lu.xml", argv[2], i);
+            if (!writeMovie(path, batchFileSize(sizes), seed * 100003 + i)) return 1;
+        }
+        return 0;
     }
-    return 0;
+    std::uint64_t target = 0;
+    if (argc < 3 || !parseSize(argv[2], target)) {
+        std::printf("usage: gen_swf_xml <output-path> <size-in-MB> [seed]\n"
+                    "       gen_swf_xml --batch <directory> <count> [seed]\n");
+        return 2;
+    }
+    const std::uint64_t seed = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1;
+    return writeMovie(argv[1], target, seed) ? 0 : 1;
 }
