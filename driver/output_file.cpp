@@ -8,7 +8,6 @@
 #include <system_error>
 
 #include "common/platform.h"
-#include "driver/background_writer.h"
 
 namespace fs = std::filesystem;
 using qor::utility::clXML;
@@ -75,15 +74,10 @@ bool writeReplacement(const clXML& document, const std::string& path) {
     // export would be.
     std::filebuf file;
     if (!file.open(path, std::ios::out | std::ios::app)) return false;
-    bool written = false;
-    {
-        // The writes to the file run beside the export that produces them.
-        clBackgroundWriter store(file);
-        clSkipToFirstTagEnd body(store, exportOpensWithDeclaration(document));
-        std::ostream out(&body);
-        document.exportStream(&out);
-        written = static_cast<bool>(out) && store.finish();
-    }
+    clSkipToFirstTagEnd body(file, exportOpensWithDeclaration(document));
+    std::ostream out(&body);
+    document.exportStream(&out);
+    const bool written = static_cast<bool>(out);
     return file.close() != nullptr && written;
 }
 
