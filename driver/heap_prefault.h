@@ -3,6 +3,7 @@
 #ifndef SWFUPGRADE_HEAP_PREFAULT_H
 #define SWFUPGRADE_HEAP_PREFAULT_H
 
+#include <cstdint>
 #include <memory>
 
 // On hosts where the first touch of each new page is costly (zeroing, and
@@ -10,11 +11,11 @@
 // nodes spends a large share of its time waiting on page faults. While an
 // object of this class lives, a second thread takes those faults instead,
 // on the pages the heap has grown by but not yet handed out. It changes
-// no byte of memory. Where the host or allocator gives no such heap, it
-// does nothing.
+// no byte of memory. For an input of fewer than about 3 MB, or where the
+// host or allocator gives no such heap, it does nothing.
 class clHeapPrefault {
 public:
-    clHeapPrefault();
+    explicit clHeapPrefault(std::uintmax_t inputBytes);
     ~clHeapPrefault();  // stops the helper and waits for it
 
     clHeapPrefault(const clHeapPrefault&) = delete;

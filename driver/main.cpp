@@ -1,8 +1,11 @@
 // swfupgrade INPUT OUTPUT: raises an SWF movie description to version 10
 // and writes it to OUTPUT when both header rules applied.
+#include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string>
+#include <system_error>
 
 #include "common/platform.h"
 #include "driver/heap_prefault.h"
@@ -11,6 +14,13 @@
 #include "xml/xml.h"
 
 namespace {
+
+// 0 when unknown: the load will fail, or the file is small.
+std::uintmax_t inputSize(const std::string& path) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    return error ? 0 : size;
+}
 
 std::string openFailure(const std::string& inputPath) { return "Can't Open File : " + inputPath; }
 
@@ -42,7 +52,7 @@ int main(int argc, char** argv) {
 
     qor::utility::clXML document;
     {
-        const clHeapPrefault prefault;  // while the tree is built
+        const clHeapPrefault prefault(inputSize(inputPath));
         // The input is mapped while it loads: cut short meanwhile, it
         // cannot be read, and the run ends as for any unreadable input.
         const qor::platform::clBusErrorExit inputCutShort(openFailure(inputPath) + "\n");
