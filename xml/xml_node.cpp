@@ -52,9 +52,9 @@ void clXMLNode::printBlocks(std::ostream* out, int width) const { write(out, wid
 
 void clXMLNode::write(std::ostream* out, int width, bool flushEachLine) const {
     constexpr std::size_t blockSize = 1 << 16;
-    std::string text;  // lines not yet handed to out
+    clLines text;  // lines not yet handed to out
     auto emit = [&](bool lineEnded) {
-        if (text.empty() || (!flushEachLine && lineEnded && text.size() < blockSize)) return;
+        if (text.size() == 0 || (!flushEachLine && lineEnded && text.size() < blockSize)) return;
         out->write(text.data(), static_cast<std::streamsize>(text.size()));
         if (flushEachLine) out->flush();
         text.clear();
@@ -116,10 +116,17 @@ void clXMLNode::setAttribute(const tyAttributeList& source) {
     setAttribute(source.data(), static_cast<unsigned int>(source.size()));
 }
 
-void clXMLNode::formatOpening(std::string&, int) const {}
-void clXMLNode::formatClosing(std::string&, int) const {}
+char* clXMLNode::clLines::extend(std::size_t count) {
+    if (bytes.size() - used < count) bytes.resize(used + count > 2 * bytes.size() ? used + count : 2 * bytes.size());
+    char* room = &bytes[used];
+    used += count;
+    return room;
+}
 
-void clXMLNode::appendLine(std::string& line, int width, std::string_view open, enAttributes attributes,
+void clXMLNode::formatOpening(clLines&, int) const {}
+void clXMLNode::formatClosing(clLines&, int) const {}
+
+void clXMLNode::appendLine(clLines& line, int width, std::string_view open, enAttributes attributes,
                            std::string_view close) const {
     // Measured first, so the line grows once and is filled by plain copies.
     const std::size_t indent = width > 0 ? static_cast<std::size_t>(width) : 0;
@@ -134,9 +141,7 @@ void clXMLNode::appendLine(std::string& line, int width, std::string_view open, 
             size += 1 + entry.first.size() + (valueWritten(entry) ? entry.second.size() + 3 : 0);
         }
     }
-    const std::size_t start = line.size();
-    line.resize(start + size);
-    char* out = &line[start];
+    char* out = line.extend(size);
     auto put = [&out](const char* bytes, std::size_t count) { out = copyBytes(out, bytes, count); };
     static const char spaces[16] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
                                     ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
@@ -162,39 +167,39 @@ void clXMLNode::appendLine(std::string& line, int width, std::string_view open, 
 clXMLNodeTag::clXMLNodeTag() { setType(TYPE_TAG); }
 clXMLNodeTag::~clXMLNodeTag() = default;
 
-void clXMLNodeTag::formatOpening(std::string& line, int width) const {
+void clXMLNodeTag::formatOpening(clLines& line, int width) const {
     appendLine(line, width, "<", ATTRIBUTES_QUOTED, ">\n");
 }
 
-void clXMLNodeTag::formatClosing(std::string& line, int width) const {
+void clXMLNodeTag::formatClosing(clLines& line, int width) const {
     appendLine(line, width, "</", ATTRIBUTES_NONE, ">\n");
 }
 
 clXMLNodeEmptyTag::clXMLNodeEmptyTag() { setType(TYPE_EMPTY_TAG); }
 clXMLNodeEmptyTag::~clXMLNodeEmptyTag() = default;
 
-void clXMLNodeEmptyTag::formatOpening(std::string& line, int width) const {
+void clXMLNodeEmptyTag::formatOpening(clLines& line, int width) const {
     appendLine(line, width, "<", ATTRIBUTES_BARE_EMPTY, "/>\n");
 }
 
 clXMLNodeElement::clXMLNodeElement() { setType(TYPE_ELEMENT); }
 clXMLNodeElement::~clXMLNodeElement() = default;
 
-void clXMLNodeElement::formatOpening(std::string& line, int) const {
+void clXMLNodeElement::formatOpening(clLines& line, int) const {
     appendLine(line, 0, "", ATTRIBUTES_NONE, "\n");  // flush left at every depth
 }
 
 clXMLNodeDeclaration::clXMLNodeDeclaration() { setType(TYPE_DECLARATION); }
 clXMLNodeDeclaration::~clXMLNodeDeclaration() = default;
 
-void clXMLNodeDeclaration::formatOpening(std::string& line, int width) const {
+void clXMLNodeDeclaration::formatOpening(clLines& line, int width) const {
     appendLine(line, width, "<", ATTRIBUTES_BARE_EMPTY, ">\n");
 }
 
 clXMLNodeComment::clXMLNodeComment() { setType(TYPE_COMMENT); }
 clXMLNodeComment::~clXMLNodeComment() = default;
 
-void clXMLNodeComment::formatOpening(std::string& line, int width) const {
+void clXMLNodeComment::formatOpening(clLines& line, int width) const {
     appendLine(line, width, "<!--", ATTRIBUTES_NONE, "-->\n");
 }
 

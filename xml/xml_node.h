@@ -70,10 +70,25 @@ public:
     tyAttributeList attribute;
 
 protected:
+    // Text being written: grows by whole lines, and only on growth are
+    // bytes set that a line then overwrites.
+    class clLines {
+    public:
+        // Room for count more bytes, to be filled by the caller.
+        char* extend(std::size_t count);
+        const char* data() const { return bytes.data(); }
+        std::size_t size() const { return used; }
+        void clear() { used = 0; }
+
+    private:
+        std::string bytes;
+        std::size_t used = 0;
+    };
+
     // A kind's rule: what it writes before its children and after them,
     // appended to line (at most one line each, ending in '\n').
-    virtual void formatOpening(std::string& line, int width) const;
-    virtual void formatClosing(std::string& line, int width) const;
+    virtual void formatOpening(clLines& line, int width) const;
+    virtual void formatClosing(clLines& line, int width) const;
 
     // The one walk behind print and printBlocks.
     void write(std::ostream* out, int width, bool flushEachLine) const;
@@ -84,7 +99,7 @@ protected:
 
     // The one line every rule writes: width spaces, open, the key, the
     // attributes as asked, close.
-    void appendLine(std::string& line, int width, std::string_view open, enAttributes attributes,
+    void appendLine(clLines& line, int width, std::string_view open, enAttributes attributes,
                     std::string_view close) const;
 };
 
@@ -94,8 +109,8 @@ public:
     ~clXMLNodeTag() override;
 
 protected:
-    void formatOpening(std::string& line, int width) const override;
-    void formatClosing(std::string& line, int width) const override;
+    void formatOpening(clLines& line, int width) const override;
+    void formatClosing(clLines& line, int width) const override;
 };
 
 class clXMLNodeEmptyTag : public clXMLNode {
@@ -104,7 +119,7 @@ public:
     ~clXMLNodeEmptyTag() override;
 
 protected:
-    void formatOpening(std::string& line, int width) const override;
+    void formatOpening(clLines& line, int width) const override;
 };
 
 class clXMLNodeElement : public clXMLNode {
@@ -113,7 +128,7 @@ public:
     ~clXMLNodeElement() override;
 
 protected:
-    void formatOpening(std::string& line, int width) const override;
+    void formatOpening(clLines& line, int width) const override;
 };
 
 class clXMLNodeDeclaration : public clXMLNode {
@@ -122,7 +137,7 @@ public:
     ~clXMLNodeDeclaration() override;
 
 protected:
-    void formatOpening(std::string& line, int width) const override;
+    void formatOpening(clLines& line, int width) const override;
 };
 
 class clXMLNodeComment : public clXMLNode {
@@ -131,7 +146,7 @@ public:
     ~clXMLNodeComment() override;
 
 protected:
-    void formatOpening(std::string& line, int width) const override;
+    void formatOpening(clLines& line, int width) const override;
 };
 
 }  // namespace utility
