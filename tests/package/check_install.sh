@@ -55,8 +55,14 @@ else
   skipped="$skipped pkg-config"
 fi
 
-if command -v cpack >/dev/null 2>&1 && command -v dpkg-deb >/dev/null 2>&1 &&
-    command -v dpkg-shlibdeps >/dev/null 2>&1; then
+# CPack hands dpkg-shlibdeps the programs that file(1) calls ELF.
+debian_tools_found() {
+  for tool in cpack dpkg-deb dpkg-shlibdeps file; do
+    command -v "$tool" >/dev/null 2>&1 || return 1
+  done
+}
+
+if debian_tools_found; then
   cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" ||
     fail "cpack -G DEB failed, see $work/cpack.log"
   set -- "$work"/deb/*.deb
@@ -78,7 +84,7 @@ if command -v cpack >/dev/null 2>&1 && command -v dpkg-deb >/dev/null 2>&1 &&
   [ -f "$pc" ] || fail "no single qor.pc in the .deb"
   if command -v pkg-config >/dev/null 2>&1; then consume "$(dirname "$pc")" "$work/deb-consumer"; fi
 else
-  skipped="$skipped dpkg-dev"
+  skipped="$skipped dpkg-dev/file"
 fi
 
 if [ -n "$skipped" ]; then
