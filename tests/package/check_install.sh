@@ -5,8 +5,10 @@
 # Debian tools are missing, after every check that could run.
 #
 # check_install.sh BUILD_DIR PROJECT_SOURCE_DIR WORK_DIR CXX VERSION BINDIR LIBDIR INCLUDEDIR MANDIR
-# (the last four as GNUInstallDirs gives them, relative to the prefix)
+# (the last four as GNUInstallDirs gives them, relative to the prefix).
+# CMAKE and CPACK name the build's own programs; by default, those on PATH.
 set -eu
+cmake=${CMAKE:-cmake} cpack=${CPACK:-cpack}
 build=$1 source=$2 work=$3 cxx=$4 version=$5
 bindir=$6 libdir=$7 includedir=$8 mandir=$9
 
@@ -16,7 +18,7 @@ skipped=
 rm -rf "$work"
 mkdir -p "$work"
 prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" >"$work/install.log" || fail "cmake --install failed"
+"$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" || fail "cmake --install failed"
 
 for file in "$bindir/swfupgrade" "$mandir/man1/swfupgrade.1" \
     "$includedir/xml/xml.h" "$includedir/xml/xml_node.h" "$includedir/common/multi_tree.h" \
@@ -57,13 +59,13 @@ fi
 
 # CPack hands dpkg-shlibdeps the programs that file(1) calls ELF.
 debian_tools_found() {
-  for tool in cpack dpkg-deb dpkg-shlibdeps file; do
+  for tool in "$cpack" dpkg-deb dpkg-shlibdeps file; do
     command -v "$tool" >/dev/null 2>&1 || return 1
   done
 }
 
 if debian_tools_found; then
-  cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" ||
+  "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" ||
     fail "cpack -G DEB failed, see $work/cpack.log"
   set -- "$work"/deb/*.deb
   [ -f "$1" ] || fail "cpack made no .deb"
