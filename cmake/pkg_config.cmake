@@ -16,7 +16,7 @@ if(IS_ABSOLUTE "${QOR_PC_DESTINATION}")
   set(QOR_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
 else()
   # From lib/pkgconfig (or lib/<triplet>/pkgconfig) back up to the prefix.
-  file(RELATIVE_PATH up "/root/${QOR_PC_DESTINATION}" "/root")
+  file(RELATIVE_PATH up "/prefix/${QOR_PC_DESTINATION}" "/prefix")
   string(REGEX REPLACE "/$" "" up "${up}")
   set(QOR_PC_PREFIX "\${pcfiledir}/${up}")
 endif()
