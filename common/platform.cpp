@@ -1,5 +1,6 @@
 #include "common/platform.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -28,17 +29,145 @@ bool readWhole(const std::string& path, std::string& buffer) {
 
 }  // namespace
 
+void (*beforeSync)(const std::string& path) = nullptr;
+
 clFileBytes::~clFileBytes() { close(); }
+
+clOutputFile::~clOutputFile() { close(); }
+
+clOutputFile::int_type clOutputFile::overflow(int_type c) {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    const char byte = traits_type::to_char_type(c);
+    return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
+}
+
+namespace {
+
+// Each pass of the loop that opens a locked file either removes a stale
+// entry or follows a writer that has finished; this bounds a pathological
+// file system, not a busy one.
+constexpr int maxOpenAttempts = 1000;
+
+}  // namespace
 
 }  // namespace platform
 }  // namespace qor
 
 #ifdef _WIN32
 
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
 namespace qor {
 namespace platform {
 
 void prepareProcess() {}
+
+namespace {
+
+// Opens what is at path without creating it; a console asks for an
+// access right before it tells what it is.
+HANDLE openExistingForQuery(const std::string& path) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE handle = CreateFileA(path.c_str(), 0, share, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        handle = CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+    return handle;
+}
+
+bool isSameFile(HANDLE handle, const std::string& path) {
+    const HANDLE other = openExistingForQuery(path);
+    if (other == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION a, b;
+    const bool same = GetFileInformationByHandle(handle, &a) && GetFileInformationByHandle(other, &b) &&
+                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                      a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    CloseHandle(other);
+    return same;
+}
+
+}  // namespace
+
+enPathKind pathKind(const std::string& path) {
+    const HANDLE handle = openExistingForQuery(path);
+    if (handle == INVALID_HANDLE_VALUE) return PATH_MISSING;
+    enPathKind kind = PATH_STREAM;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(handle) == FILE_TYPE_DISK) {
+        const bool directory = GetFileInformationByHandle(handle, &info) &&
+                               (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        kind = directory ? PATH_DIRECTORY : PATH_REGULAR;
+    }
+    CloseHandle(handle);
+    return kind;
+}
+
+bool clOutputFile::openExisting(const std::string& target) {
+    close();
+    const HANDLE opened = CreateFileA(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return false;
+    handle = opened;
+    path = target;
+    return true;
+}
+
+bool clOutputFile::openLocked(const std::string& target) {
+    close();
+    // Others may rename the file while it is open here, as this run will.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    for (int attempt = 0; attempt < maxOpenAttempts; ++attempt) {
+        const HANDLE opened = CreateFileA(target.c_str(), GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (opened == INVALID_HANDLE_VALUE) return false;
+        if (GetFileType(opened) != FILE_TYPE_DISK) {
+            CloseHandle(opened);
+            return false;
+        }
+        // The lock is on one byte far past any data: locks here bind every
+        // reader too, and other programs may read the file meanwhile.
+        OVERLAPPED far = {};
+        far.OffsetHigh = 0x40000000;
+        LockFileEx(opened, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &far);  // a file system without locks: no turns
+        if (!isSameFile(opened, target)) {  // renamed or removed by the writer before
+            CloseHandle(opened);
+            continue;
+        }
+        if (SetFilePointer(opened, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(opened)) {
+            CloseHandle(opened);
+            return false;
+        }
+        handle = opened;
+        path = target;
+        return true;
+    }
+    return false;
+}
+
+std::streamsize clOutputFile::xsputn(const char* s, std::streamsize n) {
+    std::streamsize done = 0;
+    while (handle && done < n) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::streamsize>(n - done, 1 << 30));
+        DWORD written = 0;
+        if (!WriteFile(static_cast<HANDLE>(handle), s + done, chunk, &written, nullptr) || written == 0) break;
+        done += written;
+    }
+    return done;
+}
+
+bool clOutputFile::syncData() {
+    if (beforeSync) beforeSync(path);
+    return handle && FlushFileBuffers(static_cast<HANDLE>(handle));
+}
+
+bool clOutputFile::close() {
+    if (!handle) return true;
+    const bool closed = CloseHandle(static_cast<HANDLE>(handle));
+    handle = nullptr;
+    return closed;
+}
 
 // Files are read, not mapped, here.
 clBusErrorExit::clBusErrorExit(std::string text) : message(std::move(text)) {}
@@ -68,17 +197,115 @@ void clFileBytes::close() {
 #else
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <limits>
 
 namespace qor {
 namespace platform {
 
-void prepareProcess() { std::signal(SIGXFSZ, SIG_IGN); }
+// A write past a file-size limit, or into a pipe whose reader has gone,
+// then fails with an error instead of killing the process.
+void prepareProcess() {
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+enPathKind pathKind(const std::string& path) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) return PATH_MISSING;
+    if (S_ISREG(info.st_mode)) return PATH_REGULAR;
+    if (S_ISDIR(info.st_mode)) return PATH_DIRECTORY;
+    return PATH_STREAM;
+}
+
+bool clOutputFile::openExisting(const std::string& target) {
+    close();
+    // A FIFO's open waits for a reader, as any writer's does.
+    do fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    path = target;
+    return fd >= 0;
+}
+
+bool clOutputFile::openLocked(const std::string& target) {
+    close();
+    const char* const name = target.c_str();
+    for (int attempt = 0; attempt < maxOpenAttempts; ++attempt) {
+        struct stat seen;
+        if (::lstat(name, &seen) == 0 && !S_ISREG(seen.st_mode)) {
+            if (S_ISDIR(seen.st_mode) || ::unlink(name) != 0) return false;
+            continue;
+        }
+        // Non-blocking, so a FIFO put there meanwhile cannot stall the open.
+        const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+        int opened = ::open(name, O_WRONLY | O_CREAT | flags, 0666);
+        const bool writable = opened >= 0;
+        // A killed run may have left its file with the output's read-only
+        // mode; locked, it can still be told stale and removed.
+        if (!writable && errno == EACCES) opened = ::open(name, O_RDONLY | flags);
+        if (opened < 0) {
+            if (errno == ELOOP || errno == ENXIO) continue;  // replaced meanwhile by a link or a FIFO
+            return false;
+        }
+        // A file system without locks gives no turns, but still a whole file.
+        while (::flock(opened, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        // The writer before may have renamed or removed the file while this
+        // run waited for it.
+        struct stat locked, now;
+        const bool current = ::fstat(opened, &locked) == 0 && S_ISREG(locked.st_mode) &&
+                             ::lstat(name, &now) == 0 && locked.st_dev == now.st_dev &&
+                             locked.st_ino == now.st_ino;
+        if (!current || !writable) {
+            const bool removed = !current || ::unlink(name) == 0;
+            ::close(opened);
+            if (!removed) return false;
+            continue;
+        }
+        if (::ftruncate(opened, 0) != 0) {
+            ::close(opened);
+            return false;
+        }
+        fd = opened;
+        path = target;
+        return true;
+    }
+    return false;
+}
+
+std::streamsize clOutputFile::xsputn(const char* s, std::streamsize n) {
+    std::streamsize done = 0;
+    while (fd >= 0 && done < n) {
+        const ssize_t written = ::write(fd, s + done, static_cast<std::size_t>(n - done));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) break;
+        done += written;
+    }
+    return done;
+}
+
+bool clOutputFile::syncData() {
+    if (beforeSync) beforeSync(path);
+    while (::fdatasync(fd) != 0) {
+        if (errno == EINVAL) return true;  // a file that cannot be synced: nothing more to do
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+bool clOutputFile::close() {
+    if (fd < 0) return true;
+    // Even when interrupted, the descriptor is gone on Linux.
+    const bool closed = ::close(fd) == 0 || errno == EINTR;
+    fd = -1;
+    return closed;
+}
 
 namespace {
 

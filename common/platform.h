@@ -3,6 +3,7 @@
 #define QOR_COMMON_PLATFORM_H
 
 #include <cstddef>
+#include <streambuf>
 #include <string>
 
 namespace qor {
@@ -24,6 +25,61 @@ public:
 
 private:
     std::string message;
+};
+
+// The bytes a text-mode stream of this host writes for a newline.
+#ifdef _WIN32
+constexpr const char* textLineEnd = "\r\n";
+#else
+constexpr const char* textLineEnd = "\n";
+#endif
+
+// What a path names once symbolic links are followed. A stream is anything
+// but a regular file or a directory: a device, a pipe, a socket.
+enum enPathKind { PATH_MISSING, PATH_REGULAR, PATH_DIRECTORY, PATH_STREAM };
+enPathKind pathKind(const std::string& path);
+
+// For tests: when set, called with a file's path just before its data is
+// synced, so a test can see what a crash at that moment would leave.
+extern void (*beforeSync)(const std::string& path);
+
+// A file written through the host's own calls, unbuffered: each write
+// reaches the host at once, and a short write is a failed one.
+class clOutputFile : public std::streambuf {
+public:
+    clOutputFile() = default;
+    ~clOutputFile() override;  // closes, releasing any lock
+    clOutputFile(const clOutputFile&) = delete;
+    clOutputFile& operator=(const clOutputFile&) = delete;
+
+    // Opens what already exists at path for writing, as it is: a device or
+    // a pipe takes the bytes as they come.
+    bool openExisting(const std::string& path);
+
+    // Opens the regular file at path, creating it when missing, and holds
+    // an exclusive lock on it until closed, so that writers of one path take
+    // turns. On success the file is empty and still the one at path. A
+    // stale link or special file at path is removed, never followed; a
+    // directory there is a failure.
+    bool openLocked(const std::string& path);
+
+    // Writes the file's data through to storage.
+    bool syncData();
+
+    // False when the host reports an error closing it.
+    bool close();
+
+protected:
+    std::streamsize xsputn(const char* s, std::streamsize n) override;
+    int_type overflow(int_type c) override;
+
+private:
+    std::string path;
+#ifdef _WIN32
+    void* handle = nullptr;
+#else
+    int fd = -1;
+#endif
 };
 
 // Gives the file at target the owner and group of the file at source, where

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <ostream>
 #include <streambuf>
 #include <system_error>
@@ -12,18 +11,20 @@
 namespace fs = std::filesystem;
 using qor::utility::clXML;
 using qor::utility::clXMLNode;
+using qor::platform::textLineEnd;
 
 namespace {
 
 // The fixed first line of every file the tool writes.
 const char* const declarationLine = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
 
-// Passes output on to a target buffer, dropping everything up to and
-// including the first '>' when asked to. A short write downstream is a
-// failed write here, so the stream above sees it.
-class clSkipToFirstTagEnd : public std::streambuf {
+// Passes the writer's text on to a target buffer as the output file holds
+// it: everything up to and including the first '>' dropped when asked to,
+// and each newline written as the host's text mode writes it. A short
+// write downstream is a failed write here, so the stream above sees it.
+class clReplacementBody : public std::streambuf {
 public:
-    clSkipToFirstTagEnd(std::streambuf& target, bool skip) : target(target), skipping(skip) {}
+    clReplacementBody(std::streambuf& target, bool skip) : target(target), skipping(skip) {}
 
 protected:
     std::streamsize xsputn(const char* s, std::streamsize n) override {
@@ -34,8 +35,7 @@ protected:
             skipping = false;
             taken = static_cast<const char*>(tagEnd) - s + 1;
         }
-        const std::streamsize rest = n - taken;
-        return target.sputn(s + taken, rest) == rest ? n : 0;
+        return pass(s + taken, n - taken) ? n : 0;
     }
 
     int_type overflow(int_type c) override {
@@ -47,8 +47,26 @@ protected:
     int sync() override { return target.pubsync(); }
 
 private:
+    bool put(const char* s, std::streamsize n) { return target.sputn(s, n) == n; }
+
+    // Translated whole, so that the file takes each block in one write
+    // rather than one per line.
+    bool pass(const char* s, std::streamsize n) {
+        static const std::size_t lineEndSize = std::strlen(textLineEnd);
+        if (lineEndSize == 1) return put(s, n);
+        const char* const end = s + n;
+        translated.clear();
+        for (const char* newline; (newline = static_cast<const char*>(std::memchr(s, '\n', end - s)));
+             s = newline + 1) {
+            translated.append(s, newline).append(textLineEnd, lineEndSize);
+        }
+        translated.append(s, end);
+        return put(translated.data(), static_cast<std::streamsize>(translated.size()));
+    }
+
     std::streambuf& target;
     bool skipping;
+    std::string translated;  // the last block, with the host's line ends
 };
 
 bool containsTagEnd(const std::string& s) { return s.find('>') != std::string::npos; }
@@ -63,22 +81,30 @@ bool declarationContainsTagEnd(const clXMLNode& node) {
     return false;
 }
 
-bool writeReplacement(const clXML& document, const std::string& path) {
-    {
-        std::ofstream head(path, std::ios::out | std::ios::trunc | std::ios::binary);
-        head << declarationLine << '\n';
-        head.close();
-        if (head.fail()) return false;
+// Writes the declaration line, an LF and the document's text into file.
+bool writeReplacement(const clXML& document, std::streambuf& file) {
+    const std::string head = std::string(declarationLine) + '\n';
+    if (file.sputn(head.data(), static_cast<std::streamsize>(head.size())) !=
+        static_cast<std::streamsize>(head.size())) {
+        return false;
     }
-    // The document's text follows in the host's text mode, as its own
-    // export would be.
-    std::filebuf file;
-    if (!file.open(path, std::ios::out | std::ios::app)) return false;
-    clSkipToFirstTagEnd body(file, exportOpensWithDeclaration(document));
+    // The writer hands its text over in blocks of about 64 KiB; each
+    // reaches the file in one write.
+    clReplacementBody body(file, exportOpensWithDeclaration(document));
     std::ostream out(&body);
     document.exportStream(&out);
-    const bool written = static_cast<bool>(out);
-    return file.close() != nullptr && written;
+    return static_cast<bool>(out);
+}
+
+// A new file takes over an existing output's permissions, and its owner
+// where the host allows.
+bool keepAttributes(const std::string& output, const std::string& replacement) {
+    std::error_code error;
+    const fs::file_status status = fs::status(output, error);
+    if (!fs::exists(status)) return true;
+    qor::platform::copyOwner(output, replacement);
+    fs::permissions(replacement, status.permissions(), fs::perm_options::replace, error);
+    return !error;
 }
 
 void removeFile(const std::string& path) {
@@ -86,13 +112,37 @@ void removeFile(const std::string& path) {
     fs::remove(path, ignored);
 }
 
+// As many links as the host itself follows before it calls a chain a loop.
+constexpr int maxLinksFollowed = 40;
+
 }  // namespace
 
-std::string temporaryPath(const std::string& outputPath) { return outputPath + ".tmp"; }
+std::string followLinks(const std::string& path) {
+    fs::path at = path;
+    for (int followed = 0; followed <= maxLinksFollowed; ++followed) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(at, error))) return at.string();
+        const fs::path target = fs::read_symlink(at, error);
+        if (error) return "";
+        // A relative link is read from the directory that holds it.
+        at = target.is_absolute() ? target : at.parent_path() / target;
+    }
+    return "";
+}
+
+bool writesThrough(const std::string& outputPath) {
+    return qor::platform::pathKind(outputPath) == qor::platform::PATH_STREAM;
+}
+
+std::string temporaryPath(const std::string& outputPath) {
+    if (writesThrough(outputPath)) return "";
+    const std::string target = followLinks(outputPath);
+    return target.empty() ? "" : target + ".tmp";
+}
 
 bool namesSameFile(const std::string& a, const std::string& b) {
     std::error_code error;
-    return a == b || fs::equivalent(a, b, error);
+    return !a.empty() && (a == b || fs::equivalent(a, b, error));
 }
 
 bool exportOpensWithDeclaration(const clXML& document) {
@@ -115,26 +165,25 @@ bool exportOpensWithDeclaration(const clXML& document) {
 }
 
 bool replaceOutputFile(const clXML& document, const std::string& outputPath) {
-    const std::string temporary = temporaryPath(outputPath);
-    std::error_code error;
-    const fs::file_status temporaryStatus = fs::symlink_status(temporary, error);
-    if (fs::is_directory(temporaryStatus)) return false;
-    // A stale entry, or a link that would carry the write elsewhere, goes.
-    if (fs::exists(temporaryStatus) && !fs::remove(temporary, error)) return false;
-
-    bool replaced = writeReplacement(document, temporary);
-    if (replaced) {
-        const fs::file_status outputStatus = fs::status(outputPath, error);
-        if (fs::exists(outputStatus)) {
-            qor::platform::copyOwner(outputPath, temporary);
-            fs::permissions(temporary, outputStatus.permissions(), fs::perm_options::replace, error);
-            replaced = !error;
-        }
+    qor::platform::clOutputFile file;
+    if (writesThrough(outputPath)) {
+        // A device or a pipe cannot be replaced: it takes the bytes as they come.
+        return file.openExisting(outputPath) && writeReplacement(document, file) && file.close();
     }
+    const std::string target = followLinks(outputPath);
+    if (target.empty() || qor::platform::pathKind(target) == qor::platform::PATH_DIRECTORY) return false;
+    const std::string temporary = target + ".tmp";
+    // Held until the rename, so that runs writing one output take turns.
+    if (!file.openLocked(temporary)) return false;
+    // The data reaches storage before the rename does, so a crash leaves
+    // the old file or the new one, never an empty one.
+    bool replaced = writeReplacement(document, file) && keepAttributes(target, temporary) && file.syncData();
     if (replaced) {
-        fs::rename(temporary, outputPath, error);
+        std::error_code error;
+        fs::rename(temporary, target, error);
         replaced = !error;
     }
     if (!replaced) removeFile(temporary);
+    file.close();  // the new file is in place and synced; closing it releases the lock
     return replaced;
 }

@@ -6,10 +6,21 @@
 
 #include "xml/xml.h"
 
-// Where the new content is written before it replaces the output.
+// The path a symbolic link at path names, through chains of links, or
+// path itself when it is no link; empty for a loop.
+std::string followLinks(const std::string& path);
+
+// Whether output goes straight into what is at the path: a device, a pipe
+// or a socket, which can only be written through, never replaced.
+bool writesThrough(const std::string& outputPath);
+
+// Where the new content is written before it replaces the output: beside
+// the file a link at the output names. Empty when no temporary file is
+// made (the output is written through) or can be (a loop of links).
 std::string temporaryPath(const std::string& outputPath);
 
-// Whether two paths name one existing file (or are the same string).
+// Whether two paths name one existing file (or are the same string); an
+// empty path names none.
 bool namesSameFile(const std::string& a, const std::string& b);
 
 // Whether the writer's text opens with a declaration node, that is, its
@@ -17,10 +28,12 @@ bool namesSameFile(const std::string& a, const std::string& b);
 bool exportOpensWithDeclaration(const qor::utility::clXML& document);
 
 // Writes the declaration line, an LF and the document's text (its own
-// declaration, when it opens with one, replaced) to the temporary path and
-// renames that over the output path, keeping an existing output's
-// permissions. On any failure the output is left as it was, the temporary
-// file is removed and the answer is false.
+// declaration, when it opens with one, replaced) to the output. A device or
+// pipe is written through. A regular file, or the file a link names, is
+// replaced whole: the content goes to the temporary path, locked against
+// other writers and synced to storage, and is renamed over the file,
+// keeping an existing file's permissions. On any failure a replaced file
+// is left as it was, the temporary file is removed and the answer is false.
 bool replaceOutputFile(const qor::utility::clXML& document, const std::string& outputPath);
 
 #endif

@@ -4,11 +4,19 @@
 #include <fstream>
 #include <iterator>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
+#include "common/platform.h"
 #include "driver/output_file.h"
 #include "host_lines.h"
 #include "xml_fixture.h"
@@ -125,6 +133,53 @@ TEST_F(OutputFile, FailsWithoutLeavingAnythingBehind) {
     EXPECT_TRUE(fs::is_directory(directory));
     EXPECT_FALSE(fs::exists(temporaryPath(directory)));
 }
+
+// What a crash at the moment of the sync would leave: the old output, and
+// beside it the whole new file, which only then is renamed into place.
+TEST_F(OutputFile, SyncsTheWholeNewFileBeforeTheRename) {
+    std::ofstream(output) << "old";
+    parse("<?xml?><swf version=\"10\"/>");
+    static std::vector<std::string> seen;
+    seen.clear();
+    qor::platform::beforeSync = [](const std::string& path) {
+        seen = {path, read(path), read(path.substr(0, path.size() - 4))};
+    };
+    const bool replaced = replaceOutputFile(doc, output);
+    qor::platform::beforeSync = nullptr;
+    ASSERT_TRUE(replaced);
+    const std::string written = declaration + qor_test::hostLines("\n  <swf version=\"10\"/>\n");
+    EXPECT_EQ(seen, (std::vector<std::string>{temporaryPath(output), written, "old"}));
+    EXPECT_EQ(read(output), written);
+}
+
+#ifndef _WIN32
+// A run finding another's locked temporary file waits for it; when that
+// file is renamed away meanwhile, the run makes a file of its own.
+TEST_F(OutputFile, WaitsForTheWriterBeforeIt) {
+    const std::string temporary = temporaryPath(output);
+    const int other = ::open(temporary.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    ASSERT_EQ(::write(other, "theirs", 6), 6);
+
+    parse("<a/>");
+    std::atomic<bool> done{false};
+    bool replaced = false;
+    std::thread run([&] {
+        replaced = replaceOutputFile(doc, output);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(done);
+    EXPECT_EQ(read(temporary), "theirs");
+    fs::rename(temporary, output);  // the other writer finishes
+    ::close(other);
+    run.join();
+    EXPECT_TRUE(replaced);
+    EXPECT_EQ(read(output), declaration + qor_test::hostLines("  <a/>\n"));
+    EXPECT_FALSE(fs::exists(temporary));
+}
+#endif
 
 TEST_F(OutputFile, TellsPathsOfOneFile) {
     std::ofstream(output) << "x";

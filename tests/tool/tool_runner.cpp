@@ -10,6 +10,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -80,9 +81,10 @@ RunResult runTool(const std::vector<std::string>& args, const std::string& stdou
 namespace {
 
 // Everything the child needs is made before fork: between fork and exec
-// only async-signal-safe calls are allowed.
+// only async-signal-safe calls are allowed. Standard output goes to
+// stdoutFile, or to stdoutPipe when that is open.
 pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutFile,
-                std::uintmax_t fileSizeLimit) {
+                std::uintmax_t fileSizeLimit, int stdoutPipe = -1) {
     std::vector<char*> argv{const_cast<char*>(SWFUPGRADE_PATH)};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -91,7 +93,7 @@ pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutF
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        const int out = open(stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out = stdoutPipe >= 0 ? stdoutPipe : open(stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
         if (fileSizeLimit != 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
         execv(argv[0], argv.data());
@@ -100,12 +102,17 @@ pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutF
     return pid;
 }
 
-RunResult waitForTool(pid_t pid, const std::string& stdoutFile) {
+RunResult waitForTool(pid_t pid) {
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) throw std::runtime_error("waitpid failed");
     RunResult result;
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     result.killed = WIFSIGNALED(status);
+    return result;
+}
+
+RunResult waitForTool(pid_t pid, const std::string& stdoutFile) {
+    RunResult result = waitForTool(pid);
     result.out = readFile(stdoutFile);
     return result;
 }
@@ -115,6 +122,23 @@ RunResult waitForTool(pid_t pid, const std::string& stdoutFile) {
 RunResult runTool(const std::vector<std::string>& args, const std::string& stdoutFile,
                   std::uintmax_t fileSizeLimit) {
     return waitForTool(startTool(args, stdoutFile, fileSizeLimit), stdoutFile);
+}
+
+RunResult runToolIntoPipe(const std::vector<std::string>& args) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    const pid_t pid = startTool(args, "", 0, ends[1]);
+    close(ends[1]);
+    std::string out;
+    char block[65536];
+    for (ssize_t got; (got = read(ends[0], block, sizeof block)) != 0;) {
+        if (got > 0) out.append(block, static_cast<std::size_t>(got));
+        else if (errno != EINTR) break;
+    }
+    close(ends[0]);
+    RunResult result = waitForTool(pid);
+    result.out = out;
+    return result;
 }
 
 RunResult runToolKilledAfter(const std::vector<std::string>& args, const std::string& stdoutFile,

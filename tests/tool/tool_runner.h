@@ -24,6 +24,9 @@ RunResult runTool(const std::vector<std::string>& args, const std::string& stdou
                   std::uintmax_t fileSizeLimit = 0);
 
 #ifndef _WIN32
+// As runTool, but its standard output is a pipe the caller reads to the end.
+RunResult runToolIntoPipe(const std::vector<std::string>& args);
+
 // As runTool, but the tool gets SIGKILL after delay unless it ended before.
 RunResult runToolKilledAfter(const std::vector<std::string>& args, const std::string& stdoutFile,
                              std::chrono::microseconds delay);

@@ -1,0 +1,245 @@
+// What OUTPUT may be besides a plain file, each made for real: devices and
+// pipes are written through, links are followed and stay links, and runs
+// racing on one output take turns.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tool_runner.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+const std::string bothChanged = "swf tag changed\nFileAttributes tag changed\n";
+
+// A document both rules apply to, with a data block of the given size.
+std::string movieWithData(std::size_t dataBytes, char fill = 'A') {
+    return "<?xml version=\"1.0\"?>\n<swf version=\"8\">\n  <FileAttributes/>\n  <data>" +
+           std::string(dataBytes, fill) + "</data>\n</swf>\n";
+}
+
+std::string patched(std::size_t dataBytes, char fill = 'A') {
+    return declaration + hostLines("\n  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n    <data>\n" +
+                                   std::string(dataBytes, fill) + "\n    </data>\n  </swf>\n");
+}
+
+class ToolOutputTargets : public ::testing::Test {
+protected:
+    TempDir dir;
+    const std::string input = dir.path("in.xml");
+
+    void SetUp() override { writeFile(input, movieWithData(100)); }
+
+    // Every name under the directory, links and all: shows anything left behind.
+    std::set<std::string> names() const {
+        std::set<std::string> all;
+        for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
+            all.insert(entry.path().lexically_relative(dir.path()).generic_string());
+        return all;
+    }
+};
+
+#ifndef _WIN32
+
+// A device or a FIFO at OUTPUT takes the content through an ordinary open,
+// and stays what it was; a failed write is reported and nothing is made.
+TEST_F(ToolOutputTargets, DevicesAndPipesAreWrittenThrough) {
+    struct Case {
+        const char* name;
+        mode_t type;
+        dev_t device;
+        std::size_t dataBytes;
+        bool reads;  // for a FIFO: whether its reader reads or hangs up at once
+        int status;
+    };
+    const Case cases[] = {
+        {"null device", S_IFCHR, makedev(1, 3), 100, false, 0},
+        {"full device", S_IFCHR, makedev(1, 7), 100, false, 1},
+        {"FIFO with a reader", S_IFIFO, 0, 1 << 20, true, 0},
+        // More than a pipe holds, so the writer meets the closed end.
+        {"FIFO whose reader reads a little and hangs up", S_IFIFO, 0, 1 << 20, false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out = dir.path("out");
+        fs::remove(out);
+        if (c.type == S_IFCHR && geteuid() != 0) continue;  // only root makes devices
+        ASSERT_EQ(mknod(out.c_str(), c.type | 0666, c.device), 0);
+        writeFile(input, movieWithData(c.dataBytes));
+
+        std::string received;
+        std::thread reader;
+        if (c.type == S_IFIFO) {
+            // A second name for the FIFO, so that a reader still waiting
+            // for a writer when the run ends can be let go.
+            ASSERT_EQ(link(out.c_str(), dir.path("../fifo").c_str()), 0);
+            reader = std::thread([&] {
+                std::ifstream fifo(out, std::ios::binary);
+                char first[4096];
+                fifo.read(first, c.reads ? 0 : sizeof first);  // the tool has opened it
+                if (c.reads) received.assign(std::istreambuf_iterator<char>(fifo), std::istreambuf_iterator<char>());
+            });
+        }
+        const RunResult result = dir.run({input, out});
+        if (reader.joinable()) {
+            const int writer = open(dir.path("../fifo").c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) close(writer);
+            reader.join();
+            fs::remove(dir.path("../fifo"));
+        }
+
+        EXPECT_FALSE(result.killed);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.out, bothChanged + (c.status ? "Can't Write File : " + out + "\n" : ""));
+        if (c.reads) {
+            EXPECT_EQ(received, patched(c.dataBytes));
+        }
+        struct stat after;
+        ASSERT_EQ(lstat(out.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & S_IFMT, c.type);
+        EXPECT_EQ(names(), (std::set<std::string>{"in.xml", "out"}));
+    }
+}
+
+// A link to the standard output, as /dev/stdout is, puts the content after
+// the messages in the pipe the tool writes to.
+TEST_F(ToolOutputTargets, LinkToStandardOutputWritesIntoThePipe) {
+    const std::string out = dir.path("stdout");
+    fs::create_symlink("/proc/self/fd/1", out);
+    const RunResult result = runToolIntoPipe({input, out});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, bothChanged + patched(100));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(out)));
+    EXPECT_EQ(names(), (std::set<std::string>{"in.xml", "stdout"}));
+}
+
+// The file a link names, through chains of links, relative ones read from
+// their own directory, is replaced beside itself; every link stays.
+TEST_F(ToolOutputTargets, LinksAreFollowedAndStay) {
+    fs::create_directories(dir.path("movies"));
+    fs::create_directories(dir.path("links/deeper"));
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> links;  // link, its target
+        std::string output;                                     // the path given
+        std::string real;                                       // the file written
+    };
+    const std::string absolute = dir.path("movies/a.xml");
+    const std::vector<Case> cases = {
+        {"absolute link", {{"links/a", absolute}}, "links/a", "movies/a.xml"},
+        {"chain of relative links",
+         {{"links/deeper/b2", "../../movies/b.xml"}, {"links/b1", "deeper/b2"}, {"b0", "links/b1"}},
+         "b0",
+         "movies/b.xml"},
+        {"dangling link", {{"links/c", "../movies/c.xml"}}, "links/c", "movies/c.xml"},
+    };
+    std::set<std::string> expected = {"in.xml", "links", "links/deeper", "movies"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool dangling = std::string(c.name) == "dangling link";
+        if (!dangling) writeFile(dir.path(c.real), "old");
+        for (const auto& [link, target] : c.links) {
+            fs::create_symlink(target, dir.path(link));
+            expected.insert(link);
+        }
+        expected.insert(c.real);
+
+        const RunResult result = dir.run({input, dir.path(c.output)});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(readFile(dir.path(c.real)), patched(100));
+        for (const auto& [link, target] : c.links) EXPECT_EQ(fs::read_symlink(dir.path(link)).string(), target);
+        EXPECT_EQ(names(), expected);
+    }
+
+    // In place through a link: every other name of the file sees the patch.
+    writeFile(dir.path("movies/d.xml"), movieWithData(7, 'D'));
+    fs::create_symlink("../movies/d.xml", dir.path("links/d"));
+    fs::create_symlink(dir.path("movies/d.xml"), dir.path("links/also-d"));
+    EXPECT_EQ(dir.run({dir.path("links/d"), dir.path("links/d")}).status, 0);
+    EXPECT_EQ(readFile(dir.path("links/also-d")), patched(7, 'D'));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir.path("links/d"))));
+
+    // The temporary file beside the real file must not be the input.
+    const std::string input2 = dir.path("movies/e.xml.tmp");
+    writeFile(input2, movieWithData(5));
+    fs::create_symlink("../movies/e.xml", dir.path("links/e"));
+    const RunResult refused = dir.run({input2, dir.path("links/e")});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, bothChanged + "Can't Write File : " + dir.path("links/e") + "\n");
+    EXPECT_EQ(readFile(input2), movieWithData(5));
+    EXPECT_FALSE(exists(dir.path("movies/e.xml")));
+
+    // A loop of links names no file.
+    fs::create_symlink("loop2", dir.path("loop1"));
+    fs::create_symlink("loop1", dir.path("loop2"));
+    EXPECT_EQ(dir.run({input, dir.path("loop1")}).status, 1);
+}
+
+#else
+
+// The host's null device: its name is a device wherever the run is.
+TEST_F(ToolOutputTargets, NullDeviceIsWrittenThrough) {
+    const RunResult result = dir.run({input, "NUL"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, hostLines(bothChanged));
+    EXPECT_EQ(names(), std::set<std::string>{"in.xml"});
+}
+
+#endif
+
+// Two runs with different inputs write one output at once, again and
+// again: both succeed, taking turns, and a reader never sees anything but
+// the old file or one of the two new ones.
+TEST_F(ToolOutputTargets, RacingRunsTakeTurns) {
+    const std::size_t size = 4 << 20;
+    const std::string inputs[] = {dir.path("a.xml"), dir.path("b.xml")};
+    writeFile(inputs[0], movieWithData(size, 'a'));
+    writeFile(inputs[1], movieWithData(size + 4096, 'b'));
+    const std::string output = dir.path("out.xml");
+    const std::string old = "old";
+    const std::set<std::uintmax_t> whole = {old.size(), patched(size, 'a').size(), patched(size + 4096, 'b').size()};
+
+    for (int race = 0; race < 8; ++race) {
+        SCOPED_TRACE(race);
+        writeFile(output, old);
+        std::atomic<int> running{2};
+        RunResult results[2];
+        std::vector<std::thread> runs;
+        for (int i = 0; i < 2; ++i) {
+            runs.emplace_back([&, i] {
+                results[i] = runTool({inputs[i], output}, dir.path("stdout" + std::to_string(i)));
+                --running;
+            });
+        }
+        std::set<std::uintmax_t> seen;
+        while (running > 0) {
+            std::error_code error;
+            const std::uintmax_t now = fs::file_size(output, error);
+            if (!error) seen.insert(now);
+        }
+        for (std::thread& run : runs) run.join();
+        for (const RunResult& result : results) EXPECT_EQ(result.status, 0);
+        for (std::uintmax_t s : seen) EXPECT_EQ(whole.count(s), 1u) << "a reader saw " << s << " bytes";
+        const std::string last = readFile(output);
+        EXPECT_TRUE(last == patched(size, 'a') || last == patched(size + 4096, 'b'));
+        EXPECT_FALSE(exists(output + ".tmp"));
+    }
+}
+
+}  // namespace
