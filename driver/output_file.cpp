@@ -50,19 +50,22 @@ protected:
 private:
     bool put(const char* s, std::streamsize n) { return target.sputn(s, n) == n; }
 
+    // A block goes on in one write, its line ends translated when they must be.
     bool pass(const char* s, std::streamsize n) {
-        static const std::streamsize lineEndSize = std::strlen(textLineEnd);
-        if (lineEndSize == 1) return put(s, n);
+        if (std::strlen(textLineEnd) == 1) return put(s, n);
+        translated.clear();
         const char* const end = s + n;
         for (const char* newline; (newline = static_cast<const char*>(std::memchr(s, '\n', end - s)));
              s = newline + 1) {
-            if (!put(s, newline - s) || !put(textLineEnd, lineEndSize)) return false;
+            translated.append(s, newline).append(textLineEnd);
         }
-        return put(s, end - s);
+        translated.append(s, end);
+        return put(translated.data(), static_cast<std::streamsize>(translated.size()));
     }
 
     std::streambuf& target;
     bool skipping;
+    std::string translated;  // a block with the host's line ends
 };
 
 bool containsTagEnd(const std::string& s) { return s.find('>') != std::string::npos; }
