@@ -56,7 +56,9 @@ constexpr int maxOpenAttempts = 1000;
 #ifdef _WIN32
 
 #define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 
 namespace qor {
@@ -128,9 +130,9 @@ bool clOutputFile::openLocked(const std::string& target) {
         }
         // The lock is on one byte far past any data: locks here bind every
         // reader too, and other programs may read the file meanwhile.
-        OVERLAPPED far = {};
-        far.OffsetHigh = 0x40000000;
-        LockFileEx(opened, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &far);  // a file system without locks: no turns
+        OVERLAPPED lockedByte = {};
+        lockedByte.OffsetHigh = 0x40000000;
+        LockFileEx(opened, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockedByte);  // a file system without locks: no turns
         if (!isSameFile(opened, target)) {  // renamed or removed by the writer before
             CloseHandle(opened);
             continue;

@@ -49,16 +49,14 @@ protected:
 private:
     bool put(const char* s, std::streamsize n) { return target.sputn(s, n) == n; }
 
-    // Translated whole, so that the file takes each block in one write
-    // rather than one per line.
+    // A block goes on in one write, its line ends translated when they must be.
     bool pass(const char* s, std::streamsize n) {
-        static const std::size_t lineEndSize = std::strlen(textLineEnd);
-        if (lineEndSize == 1) return put(s, n);
-        const char* const end = s + n;
+        if (std::strlen(textLineEnd) == 1) return put(s, n);
         translated.clear();
+        const char* const end = s + n;
         for (const char* newline; (newline = static_cast<const char*>(std::memchr(s, '\n', end - s)));
              s = newline + 1) {
-            translated.append(s, newline).append(textLineEnd, lineEndSize);
+            translated.append(s, newline).append(textLineEnd);
         }
         translated.append(s, end);
         return put(translated.data(), static_cast<std::streamsize>(translated.size()));
@@ -66,7 +64,7 @@ private:
 
     std::streambuf& target;
     bool skipping;
-    std::string translated;  // the last block, with the host's line ends
+    std::string translated;  // a block with the host's line ends
 };
 
 bool containsTagEnd(const std::string& s) { return s.find('>') != std::string::npos; }
