@@ -556,7 +556,7 @@ bool writeMovie(const char* path, std::uint64_t target, std::uint64_t seed) {
 }
 
 // The size of a batch's file: 2^(x/100) KiB for x a sum of four draws
-// from [0, 300), so 1 KiB to 4 MiB, a median of 64 KiB and most files
+// from [0, 300), so 2 KB to about 4 MB, a median near 80 KB and most files
 // between 10 KB and 1 MB; none under 2 KB.
 std::uint64_t batchFileSize(Rng& rng) {
     long long x = 0;
