@@ -79,6 +79,8 @@ private:
     void* handle = nullptr;
 #else
     int fd = -1;
+    long long writtenBytes = 0;      // since the file was opened
+    long long writtenBackBytes = 0;  // of those, already handed to storage
 #endif
 };
 
