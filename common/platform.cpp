@@ -296,8 +296,11 @@ std::streamsize clOutputFile::xsputn(const char* s, std::streamsize n) {
     constexpr long long writeBackStep = 256 << 10;
     writtenBytes += done;
     if (writtenBytes - writtenBackBytes >= writeBackStep) {
-        ::sync_file_range(fd, writtenBackBytes, writtenBytes - writtenBackBytes, SYNC_FILE_RANGE_WRITE);
-        writtenBackBytes = writtenBytes;
+        // Whole steps only: a page still being written must not be under
+        // write-back when the next write lands in it.
+        const long long end = writtenBytes / writeBackStep * writeBackStep;
+        ::sync_file_range(fd, writtenBackBytes, end - writtenBackBytes, SYNC_FILE_RANGE_WRITE);
+        writtenBackBytes = end;
     }
 #endif
     return done;
