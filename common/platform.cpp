@@ -175,6 +175,20 @@ bool clOutputFile::close() {
 clBusErrorExit::clBusErrorExit(std::string text) : message(std::move(text)) {}
 clBusErrorExit::~clBusErrorExit() = default;
 
+bool replaceFile(const std::string& from, const std::string& to) {
+    // A file that another program holds open cannot be replaced here. Such
+    // holds are brief (another run checking the path, a virus scanner, an
+    // indexer), so the move is tried again for about two seconds before
+    // the refusal stands.
+    constexpr DWORD patience = 2000;
+    for (DWORD waited = 0, pause = 1;; waited += pause, pause = std::min<DWORD>(pause * 2, 100)) {
+        if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+        const DWORD error = GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || waited >= patience) return false;
+        Sleep(pause);
+    }
+}
+
 void copyOwner(const std::string&, const std::string&) {}
 
 bool clFileBytes::open(const std::string& path) {
@@ -205,6 +219,7 @@ void clFileBytes::close() {
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <csignal>
 #include <limits>
 
@@ -349,6 +364,8 @@ clBusErrorExit::clBusErrorExit(std::string text) : message(std::move(text)) {
 }
 
 clBusErrorExit::~clBusErrorExit() { ::sigaction(SIGBUS, &busErrorBefore, nullptr); }
+
+bool replaceFile(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
 
 void copyOwner(const std::string& source, const std::string& target) {
     struct stat info;

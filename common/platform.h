@@ -84,6 +84,11 @@ private:
 #endif
 };
 
+// Puts the file at from in place of the one at to, in one step: a reader
+// of to sees the old file or the new one, never a mix. False when the
+// host refuses.
+bool replaceFile(const std::string& from, const std::string& to);
+
 // Gives the file at target the owner and group of the file at source, where
 // the host has them and allows it; a refusal leaves target as it is.
 void copyOwner(const std::string& source, const std::string& target);

@@ -176,11 +176,7 @@ bool replaceOutputFile(const clXML& document, const std::string& outputPath) {
     // The data reaches storage before the rename does, so a crash leaves
     // the old file or the new one, never an empty one.
     bool replaced = writeReplacement(document, file) && keepAttributes(target, temporary) && file.syncData();
-    if (replaced) {
-        std::error_code error;
-        fs::rename(temporary, target, error);
-        replaced = !error;
-    }
+    replaced = replaced && qor::platform::replaceFile(temporary, target);
     if (!replaced) removeFile(temporary);
     file.close();  // the new file is in place and synced; closing it releases the lock
     return replaced;

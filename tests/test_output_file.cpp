@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include <atomic>
+#include <memory>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -150,6 +151,25 @@ TEST_F(OutputFile, SyncsTheWholeNewFileBeforeTheRename) {
     const std::string written = declaration + qor_test::hostLines("\n  <swf version=\"10\"/>\n");
     EXPECT_EQ(seen, (std::vector<std::string>{temporaryPath(output), written, "old"}));
     EXPECT_EQ(read(output), written);
+}
+
+// A program reading the old output for a moment (another run checking the
+// path, a scanner) does not make the run fail; it keeps what it opened.
+TEST_F(OutputFile, OutlastsABriefReaderOfTheOldOutput) {
+    std::ofstream(output) << "old";
+    auto reader = std::make_unique<std::ifstream>(output, std::ios::binary);
+    ASSERT_TRUE(reader->is_open());
+    std::thread leaves([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(*reader), std::istreambuf_iterator<char>()), "old");
+        reader.reset();
+    });
+    parse("<a/>");
+    const bool replaced = replaceOutputFile(doc, output);
+    leaves.join();
+    EXPECT_TRUE(replaced);
+    EXPECT_EQ(read(output), declaration + qor_test::hostLines("  <a/>\n"));
+    EXPECT_FALSE(fs::exists(temporaryPath(output)));
 }
 
 #ifndef _WIN32
