@@ -8,9 +8,9 @@
 #include <system_error>
 
 #include "common/platform.h"
-#include "driver/heap_prefault.h"
 #include "driver/output_file.h"
 #include "driver/swf_rules.h"
+#include "driver/tree_memory.h"
 #include "xml/xml.h"
 
 namespace {
@@ -50,9 +50,9 @@ int main(int argc, char** argv) {
     const std::string inputPath = argv[1];
     const std::string outputPath = argv[2];
 
+    treeMemory::prepare(inputSize(inputPath));
     qor::utility::clXML document;
     {
-        const clHeapPrefault prefault(inputSize(inputPath));
         // The input is mapped while it loads: cut short meanwhile, it
         // cannot be read, and the run ends as for any unreadable input.
         const qor::platform::clBusErrorExit inputCutShort(openFailure(inputPath) + "\n");
