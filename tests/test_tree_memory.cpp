@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <thread>
 #include <vector>
@@ -36,16 +37,26 @@ clBlock take(std::size_t size, std::size_t align) {
     return {static_cast<unsigned char*>(p), size, align};
 }
 
+void give(const std::vector<clBlock>& blocks) {
+    for (const clBlock& block : blocks) {
+        if (block.align > alignof(std::max_align_t)) {
+            ::operator delete(block.bytes, std::align_val_t(block.align));
+        } else {
+            ::operator delete(block.bytes);
+        }
+    }
+}
+
 TEST(TreeMemory, CutsAlignedBlocksFromOneRegionUntilItIsFull) {
-    int* before = new int(1);
+    const auto before = std::make_unique<int>(1);
     treeMemory::prepare(1000);  // a small input changes nothing
-    int* small = new int(2);
-    EXPECT_FALSE(treeMemory::holds(before));
-    EXPECT_FALSE(treeMemory::holds(small));
+    const auto small = std::make_unique<int>(2);
+    EXPECT_FALSE(treeMemory::holds(before.get()));
+    EXPECT_FALSE(treeMemory::holds(small.get()));
 
     treeMemory::prepare(16 * 1024);  // a region of one huge page
-    int* probe = new int(3);
-    if (!treeMemory::holds(probe)) GTEST_SKIP() << "the general allocator serves everything on this host";
+    const auto probe = std::make_unique<int>(3);  // from the region, it stays there when freed
+    if (!treeMemory::holds(probe.get())) GTEST_SKIP() << "the general allocator serves everything on this host";
 
     // Ordinary blocks and the node pool's aligned chunks, interleaved.
     std::vector<clBlock> blocks;
@@ -74,10 +85,7 @@ TEST(TreeMemory, CutsAlignedBlocksFromOneRegionUntilItIsFull) {
     EXPECT_LE(held, std::size_t(2) << 20);
     EXPECT_FALSE(treeMemory::holds(blocks.back().bytes));
     expectApart(blocks);
-
-    delete before;  // a block from the general allocator goes back to it
-    delete small;
-    delete probe;  // one from the region stays there
+    give(blocks);
 }
 
 TEST(TreeMemory, ThreadsCutBlocksApart) {
@@ -94,6 +102,7 @@ TEST(TreeMemory, ThreadsCutBlocksApart) {
     for (const auto& blocks : perThread) all.insert(all.end(), blocks.begin(), blocks.end());
     for (const clBlock& block : all) EXPECT_TRUE(aligned(block.bytes, block.align));
     expectApart(all);
+    give(all);
 }
 
 }  // namespace
