@@ -219,8 +219,8 @@ void clFileBytes::close() {
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <limits>
 
 namespace qor {
