@@ -1,17 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <sstream>
+#include <streambuf>
 
 #include "host_lines.h"
 #include "xml_fixture.h"
 
 namespace {
 
+using qor::utility::clXML;
 using qor::utility::clXMLNode;
 using qor::utility::clXMLNodeComment;
 using qor::utility::clXMLNodeDeclaration;
@@ -169,6 +172,64 @@ TEST_F(Writer, FlushesACallersStreamAtEveryLineEnd) {
     doc.exportStream(&exported);
     EXPECT_EQ(blocks.str(), buffer.str());
     EXPECT_EQ(blocks.syncs, 0);
+}
+
+// A tag that counts the lines its rule is asked for, to see the walk stop.
+class CountedTag : public clXMLNodeTag {
+public:
+    static long formatted;
+
+protected:
+    void formatOpening(clLines& line, int width) const override {
+        ++formatted;
+        clXMLNodeTag::formatOpening(line, width);
+    }
+};
+long CountedTag::formatted = 0;
+
+// A disk that fills up: takes the first room bytes, then refuses every
+// write, noting how many lines had been formatted when it first refused.
+class FullDisk : public std::streambuf {
+public:
+    explicit FullDisk(std::streamsize bytes) : room(bytes) {}
+    long formattedAtRefusal = -1;
+
+protected:
+    std::streamsize xsputn(const char*, std::streamsize count) override {
+        const std::streamsize taken = std::min(count, room);
+        room -= taken;
+        if (taken < count && formattedAtRefusal < 0) formattedAtRefusal = CountedTag::formatted;
+        return taken;
+    }
+    int_type overflow(int_type c) override {
+        const char byte = traits_type::to_char_type(c);
+        return traits_type::eq_int_type(c, traits_type::eof()) || xsputn(&byte, 1) == 1 ? traits_type::not_eof(c)
+                                                                                          : traits_type::eof();
+    }
+
+private:
+    std::streamsize room;
+};
+
+TEST_F(Writer, StopsAtTheFirstWriteTheStreamRefuses) {
+    // 3000 levels write 18 MB; the disk takes 100 KB of it.
+    clXMLNode* parent = &doc.root;
+    for (int i = 0; i < 3000; ++i) parent = node<CountedTag>(parent, "level");
+    const std::pair<const char*, void (clXML::*)(std::ostream*) const> writers[] = {
+        {"print", &clXML::print}, {"exportStream", &clXML::exportStream}};
+    for (const auto& writer : writers) {
+        CountedTag::formatted = 0;
+        FullDisk disk(100000);
+        std::ostream out(&disk);
+        (doc.*writer.second)(&out);
+        EXPECT_TRUE(out.bad()) << writer.first;
+        EXPECT_GT(disk.formattedAtRefusal, 0) << writer.first;
+        EXPECT_EQ(CountedTag::formatted, disk.formattedAtRefusal) << writer.first;
+
+        CountedTag::formatted = 0;  // a stream failed already gets nothing
+        (doc.*writer.second)(&out);
+        EXPECT_EQ(CountedTag::formatted, 0) << writer.first;
+    }
 }
 
 }  // namespace

@@ -52,12 +52,15 @@ void clXMLNode::printBlocks(std::ostream* out, int width) const { write(out, wid
 
 void clXMLNode::write(std::ostream* out, int width, bool flushEachLine) const {
     constexpr std::size_t blockSize = 1 << 16;
+    if (!*out) return;  // a failed stream would drop every line anyway
     clLines text;  // lines not yet handed to out
+    // Hands the pending text to out when due; false once out refused any.
     auto emit = [&](bool lineEnded) {
-        if (text.size() == 0 || (!flushEachLine && lineEnded && text.size() < blockSize)) return;
+        if (text.size() == 0 || (!flushEachLine && lineEnded && text.size() < blockSize)) return true;
         out->write(text.data(), static_cast<std::streamsize>(text.size()));
         if (flushEachLine) out->flush();
         text.clear();
+        return static_cast<bool>(*out);
     };
     // Pre-order walk of this subtree; cur is written by its own rule on the
     // way down and closed on the way up, so the call depth stays constant.
@@ -65,7 +68,7 @@ void clXMLNode::write(std::ostream* out, int width, bool flushEachLine) const {
     int curWidth = width;
     for (;;) {
         cur->formatOpening(text, curWidth);
-        emit(true);
+        if (!emit(true)) return;
         if (cur->firstChild) {
             cur = static_cast<const clXMLNode*>(cur->firstChild);
             curWidth += 2;
@@ -73,8 +76,11 @@ void clXMLNode::write(std::ostream* out, int width, bool flushEachLine) const {
         }
         for (;;) {
             cur->formatClosing(text, curWidth);
-            if (cur == this) return emit(false);
-            emit(true);
+            if (cur == this) {
+                emit(false);
+                return;
+            }
+            if (!emit(true)) return;
             if (cur->nextSibling) {
                 cur = static_cast<const clXMLNode*>(cur->nextSibling);
                 break;

@@ -90,7 +90,8 @@ protected:
     virtual void formatOpening(clLines& line, int width) const;
     virtual void formatClosing(clLines& line, int width) const;
 
-    // The one walk behind print and printBlocks.
+    // The one walk behind print and printBlocks. It ends at the first
+    // block out refuses.
     void write(std::ostream* out, int width, bool flushEachLine) const;
 
     // How a kind writes its attributes: not at all, always as name="value",
