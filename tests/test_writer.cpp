@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <sstream>
@@ -172,6 +173,81 @@ TEST_F(Writer, FlushesACallersStreamAtEveryLineEnd) {
     doc.exportStream(&exported);
     EXPECT_EQ(blocks.str(), buffer.str());
     EXPECT_EQ(blocks.syncs, 0);
+}
+
+// What exportStream writes, set against what exportSize says it would.
+void expectSizeOfExport(const clXML& doc, const std::string& what) {
+    std::ostringstream out;
+    doc.exportStream(&out);
+    const std::string bytes = out.str();
+    const clXMLNode::clTextSize size = doc.exportSize();
+    EXPECT_EQ(size.bytes, bytes.size()) << what;
+    EXPECT_EQ(size.newlines, static_cast<std::uintmax_t>(std::count(bytes.begin(), bytes.end(), '\n'))) << what;
+}
+
+std::string nested(int depth, const std::string& open, const std::string& inner, const std::string& close) {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += open;
+    text += inner;
+    for (int i = 0; i < depth; ++i) text += close;
+    return text;
+}
+
+TEST_F(Writer, TellsTheSizeOfWhatItWrites) {
+    struct Case {
+        const char* name;
+        std::function<void()> build;  // into doc
+    };
+    auto parsed = [this](const std::string& text) { return [this, text] { parse(text); }; };
+    const Case cases[] = {
+        {"empty", parsed("")},
+        {"declarations", parsed("<?xml version=\"1.0\" encoding=\"UTF-8\"?><?e a=\"\" b?><!DOCTYPE x>")},
+        {"comments", parsed("<!-- one\ntwo\r\n --><!----><a><!--\n--></a><!-- open")},
+        {"values", parsed("<t a=\"\" b=\"x\" c><s a=\"\" b=\"y\nz\"/><s/><?d a=\"\" b=\"\n\"?></t>")},
+        {"text", parsed("<a>one\ntwo\r\nthree\r</a>\n\r\n<b>\r</b>")},
+        {"newline in a name", parsed("<a\nb x=\"1\">t</a\nb><c\n/>")},
+        {"deep", parsed(nested(2000, "<d k=\"v\">", "x", "</d>"))},
+        {"built by hand",
+         [this] {
+             doc.root.removeChildren();
+             clXMLNode* tag = node<clXMLNodeTag>(&doc.root, "t", {{"a", ""}});
+             clXMLNode* plain = node<clXMLNode>(tag, "plain", {{"x", "1"}});
+             node<clXMLNodeElement>(plain, "deeper\n");
+             clXMLNode* empty = node<clXMLNodeEmptyTag>(tag, "s", {{"b", ""}, {"c", "2"}});
+             node<clXMLNodeTag>(empty, "under-empty");
+             node<clXMLNodeComment>(node<clXMLNodeElement>(empty, "x\ny"), "c\n", {{"n", "\n"}});
+             node<clXMLNodeDeclaration>(&doc.root, "", {{"", ""}});
+         }},
+    };
+    for (const Case& c : cases) {
+        c.build();
+        expectSizeOfExport(doc, c.name);
+    }
+}
+
+TEST_F(Writer, TellsTheSizeOfASubtreeAtAnyWidth) {
+    parse("<a x=\"1\"><b>t\n</b><c/></a>");
+    const clXMLNode& a = *static_cast<const clXMLNode*>(doc.root.getFirstChild());
+    for (int width : {-5, 0, 3, 40}) {
+        const std::string bytes = printOf(a, width);
+        const clXMLNode::clTextSize size = a.printedSize(width);
+        EXPECT_EQ(size.bytes, bytes.size()) << width;
+        EXPECT_EQ(size.newlines, static_cast<std::uintmax_t>(std::count(bytes.begin(), bytes.end(), '\n')))
+            << width;
+    }
+}
+
+TEST_F(Writer, TellsTheSizeOfEveryCorpusFile) {
+    const std::filesystem::path source = std::filesystem::path(__FILE__).parent_path().parent_path();
+    std::vector<std::filesystem::path> files{source / "examples" / "movie.xml"};
+    for (const auto& entry : std::filesystem::directory_iterator(source / "fuzz" / "corpus")) {
+        files.push_back(entry.path());
+    }
+    ASSERT_GT(files.size(), 1u);
+    for (const auto& file : files) {
+        doc.load(file.string());
+        expectSizeOfExport(doc, file.string());
+    }
 }
 
 // A tag that counts the lines its rule is asked for, to see the walk stop.

@@ -64,6 +64,9 @@ public:
     void print(std::ostream* out) const;
     // Writes the same bytes to out in large blocks, without flushing.
     void exportStream(std::ostream* out) const;
+    // Bytes exportStream writes, and how many of them are '\n', without
+    // writing: room to reserve before exporting.
+    clXMLNode::clTextSize exportSize() const;
     // Writes the document into the file at path (host text mode), emptying
     // or creating it. An unopenable path writes nothing.
     void exportFile(const std::string& path);

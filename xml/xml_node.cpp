@@ -1,5 +1,6 @@
 #include "xml/xml_node.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "xml/node_pool.h"
@@ -28,6 +29,21 @@ char* copyBytes(char* to, const char* from, std::size_t count) {
     return to + count;
 }
 
+// How many '\n' bytes text holds. Most text holds none, which one memchr
+// finds without a byte-by-byte loop.
+std::uintmax_t newlinesIn(std::string_view text) {
+    std::uintmax_t count = 0;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    while (at < end) {
+        const void* found = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
+        if (!found) break;
+        ++count;
+        at = static_cast<const char*>(found) + 1;
+    }
+    return count;
+}
+
 }  // namespace
 
 clXMLNode::clXMLNode() : type(TYPE_NONE) {}
@@ -46,15 +62,28 @@ void clXMLNode::operator delete(void* block, std::size_t size) noexcept {
     }
 }
 
-void clXMLNode::print(std::ostream* out, int width) const { write(out, width, true); }
+void clXMLNode::print(std::ostream* out, int width) const {
+    clLines text;
+    write(text, out, width, true);
+}
 
-void clXMLNode::printBlocks(std::ostream* out, int width) const { write(out, width, false); }
+void clXMLNode::printBlocks(std::ostream* out, int width) const {
+    clLines text;
+    write(text, out, width, false);
+}
 
-void clXMLNode::write(std::ostream* out, int width, bool flushEachLine) const {
+clXMLNode::clTextSize clXMLNode::printedSize(int width) const {
+    clTextSize size;
+    clLines counted(&size);
+    write(counted, nullptr, width, false);
+    return size;
+}
+
+void clXMLNode::write(clLines& text, std::ostream* out, int width, bool flushEachLine) const {
     constexpr std::size_t blockSize = 1 << 16;
-    if (!*out) return;  // a failed stream would drop every line anyway
-    clLines text;  // lines not yet handed to out
+    if (out && !*out) return;  // a failed stream would drop every line anyway
     // Hands the pending text to out when due; false once out refused any.
+    // A measuring text stays empty, so it never reaches out.
     auto emit = [&](bool lineEnded) {
         if (text.size() == 0 || (!flushEachLine && lineEnded && text.size() < blockSize)) return true;
         out->write(text.data(), static_cast<std::streamsize>(text.size()));
@@ -141,11 +170,20 @@ void clXMLNode::appendLine(clLines& line, int width, std::string_view open, enAt
     auto valueWritten = [attributes](const tyAttribute& entry) {
         return attributes == ATTRIBUTES_QUOTED || !entry.second.empty();
     };
+    clTextSize* const counted = line.measuring();
     std::size_t size = indent + openSize + key.size() + closeSize;
+    std::uintmax_t newlines = 0;  // wanted only when measuring
     if (attributes != ATTRIBUTES_NONE) {
         for (const tyAttribute& entry : attribute) {
-            size += 1 + entry.first.size() + (valueWritten(entry) ? entry.second.size() + 3 : 0);
+            const bool withValue = valueWritten(entry);
+            size += 1 + entry.first.size() + (withValue ? entry.second.size() + 3 : 0);
+            if (counted) newlines += newlinesIn(entry.first) + (withValue ? newlinesIn(entry.second) : 0);
         }
+    }
+    if (counted) {
+        counted->bytes += size;
+        counted->newlines += newlines + newlinesIn(open) + newlinesIn(key) + newlinesIn(close);
+        return;
     }
     char* out = line.extend(size);
     auto put = [&out](const char* bytes, std::size_t count) { out = copyBytes(out, bytes, count); };

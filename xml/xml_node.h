@@ -4,6 +4,7 @@
 #define QOR_UTILITY_XML_NODE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <ostream>
 #include <string>
@@ -47,6 +48,15 @@ public:
     // never flushed: for files, where every flush is a system call.
     void printBlocks(std::ostream* out, int width) const;
 
+    // What print and printBlocks write for this subtree at width: bytes in
+    // all, and how many of them are '\n' (a host that ends lines in CR LF
+    // writes one more byte for each). Found by one walk that writes nothing.
+    struct clTextSize {
+        std::uintmax_t bytes = 0;
+        std::uintmax_t newlines = 0;
+    };
+    clTextSize printedSize(int width) const;
+
     // First attribute named name, or null (also for a null name).
     tyAttribute* searchAttribute(const char* name);
     const tyAttribute* searchAttribute(const char* name) const;
@@ -71,9 +81,13 @@ public:
 
 protected:
     // Text being written: grows by whole lines, and only on growth are
-    // bytes set that a line then overwrites.
+    // bytes set that a line then overwrites. A measuring text stores
+    // nothing and only counts what its lines would hold.
     class clLines {
     public:
+        clLines() = default;
+        explicit clLines(clTextSize* counted) : measured(counted) {}
+        clTextSize* measuring() const { return measured; }
         // Room for count more bytes, to be filled by the caller.
         char* extend(std::size_t count);
         const char* data() const { return bytes.data(); }
@@ -83,6 +97,7 @@ protected:
     private:
         std::string bytes;
         std::size_t used = 0;
+        clTextSize* measured = nullptr;
     };
 
     // A kind's rule: what it writes before its children and after them,
@@ -90,16 +105,17 @@ protected:
     virtual void formatOpening(clLines& line, int width) const;
     virtual void formatClosing(clLines& line, int width) const;
 
-    // The one walk behind print and printBlocks. It ends at the first
-    // block out refuses.
-    void write(std::ostream* out, int width, bool flushEachLine) const;
+    // The one walk behind print, printBlocks and printedSize: each node's
+    // rule appends to text, which is handed to out (when given) in blocks.
+    // It ends at the first block out refuses.
+    void write(clLines& text, std::ostream* out, int width, bool flushEachLine) const;
 
     // How a kind writes its attributes: not at all, always as name="value",
     // or as name="value" only when the value is not empty.
     enum enAttributes { ATTRIBUTES_NONE, ATTRIBUTES_QUOTED, ATTRIBUTES_BARE_EMPTY };
 
     // The one line every rule writes: width spaces, open, the key, the
-    // attributes as asked, close.
+    // attributes as asked, close. A measuring line is only counted.
     void appendLine(clLines& line, int width, std::string_view open, enAttributes attributes,
                     std::string_view close) const;
 };
