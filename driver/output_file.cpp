@@ -1,17 +1,20 @@
 #include "driver/output_file.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <ostream>
 #include <streambuf>
 #include <system_error>
 
-#include "common/platform.h"
+#include "driver/host.h"
 
 namespace fs = std::filesystem;
 using qor::utility::clXML;
 using qor::utility::clXMLNode;
-using qor::platform::textLineEnd;
+using host::textLineEnd;
 
 namespace {
 
@@ -94,30 +97,26 @@ bool writeReplacement(const clXML& document, std::streambuf& file) {
     return static_cast<bool>(out);
 }
 
-// A new file takes over an existing output's permissions, and its owner
-// where the host allows.
-bool keepAttributes(const std::string& output, const std::string& replacement) {
-    std::error_code error;
-    const fs::file_status status = fs::status(output, error);
-    if (!fs::exists(status)) return true;
-    qor::platform::copyOwner(output, replacement);
-    fs::permissions(replacement, status.permissions(), fs::perm_options::replace, error);
-    return !error;
-}
-
-void removeFile(const std::string& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-}
-
 // As many links as the host itself follows before it calls a chain a loop.
 constexpr int maxLinksFollowed = 40;
+
+// The longest name a directory entry may have, in bytes, on the file
+// systems the tool meets (ext4, XFS, tmpfs; NTFS counts 255 characters).
+constexpr std::size_t maxNameSize = 255;
+
+#ifdef _WIN32
+const char* const nameSeparators = "/\\:";
+#else
+const char* const nameSeparators = "/";
+#endif
 
 }  // namespace
 
 std::string followLinks(const std::string& path) {
     fs::path at = path;
     for (int followed = 0; followed <= maxLinksFollowed; ++followed) {
+        // A name of this process's own descriptor is written into, not followed.
+        if (host::ownDescriptor(at.string()) >= 0) return at.string();
         std::error_code error;
         if (!fs::is_symlink(fs::symlink_status(at, error))) return at.string();
         const fs::path target = fs::read_symlink(at, error);
@@ -129,13 +128,28 @@ std::string followLinks(const std::string& path) {
 }
 
 bool writesThrough(const std::string& outputPath) {
-    return qor::platform::pathKind(outputPath) == qor::platform::PATH_STREAM;
+    return host::ownDescriptor(followLinks(outputPath)) >= 0 || host::pathKind(outputPath) == host::PATH_STREAM;
+}
+
+std::string temporaryPathFor(const std::string& target) {
+    const std::size_t nameBegin = target.find_last_of(nameSeparators) + 1;  // 0 when there is none
+    const std::size_t nameSize = target.size() - nameBegin;
+    if (nameSize + 4 <= maxNameSize) return target + ".tmp";
+    // Too long for the suffix: a shorter name, still the same for every run
+    // writing this output, so that they take turns.
+    std::uint32_t hash = 2166136261u;  // FNV-1a over the whole name
+    for (std::size_t i = nameBegin; i < target.size(); ++i) {
+        hash = (hash ^ static_cast<unsigned char>(target[i])) * 16777619u;
+    }
+    char tail[16];
+    std::snprintf(tail, sizeof tail, "~%08x.tmp", static_cast<unsigned>(hash));
+    return target.substr(0, nameBegin + maxNameSize - std::strlen(tail)) + tail;
 }
 
 std::string temporaryPath(const std::string& outputPath) {
     if (writesThrough(outputPath)) return "";
     const std::string target = followLinks(outputPath);
-    return target.empty() ? "" : target + ".tmp";
+    return target.empty() ? "" : temporaryPathFor(target);
 }
 
 bool namesSameFile(const std::string& a, const std::string& b) {
@@ -163,21 +177,41 @@ bool exportOpensWithDeclaration(const clXML& document) {
 }
 
 bool replaceOutputFile(const clXML& document, const std::string& outputPath) {
-    qor::platform::clOutputFile file;
-    if (writesThrough(outputPath)) {
-        // A device or a pipe cannot be replaced: it takes the bytes as they come.
-        return file.openExisting(outputPath) && writeReplacement(document, file) && file.close();
+    host::clOutputFile file;
+    std::string temporary;
+    try {
+        // The most the file can take: the writer's text with the host's
+        // line ends, and the declaration line before any text is cut away.
+        const auto text = document.exportSize();
+        const std::uintmax_t carriageReturns = std::strlen(textLineEnd) == 2 ? text.newlines : 0;
+        const std::uintmax_t size = text.bytes + carriageReturns + std::strlen(declarationLine) + 1;
+
+        const std::string target = followLinks(outputPath);
+        const int descriptor = host::ownDescriptor(target);
+        if (descriptor >= 0 || writesThrough(outputPath)) {
+            // A descriptor, a device or a pipe cannot be replaced: it takes
+            // the bytes as they come.
+            const bool opened = descriptor >= 0 ? file.openDescriptor(descriptor) : file.openExisting(outputPath);
+            return opened && file.reserve(size) && writeReplacement(document, file) && file.close();
+        }
+        if (target.empty() || host::pathKind(target) == host::PATH_DIRECTORY) return false;
+        temporary = temporaryPathFor(target);
+        // Held until the rename, so that runs writing one output take turns.
+        if (!file.createLocked(temporary)) return false;
+        // Private until written; then the old file's attributes, and all of
+        // it on storage before the rename, so that a crash leaves the old
+        // file or the new one, never an empty one. Whatever someone else
+        // put at the temporary path meanwhile is never renamed over the
+        // output, nor removed.
+        const bool replaced = file.reserve(size) && writeReplacement(document, file) &&
+                              file.takeAttributes(target) && file.syncData() && file.isAt(temporary) &&
+                              host::replaceFile(temporary, target);
+        if (!replaced) file.removeIfAt(temporary);
+        file.close();  // the new file is in place and synced; closing it releases the lock
+        return replaced;
+    } catch (const std::bad_alloc&) {
+        // Memory ran out while writing: a failed write like any other.
+        if (!temporary.empty()) file.removeIfAt(temporary);
+        return false;
     }
-    const std::string target = followLinks(outputPath);
-    if (target.empty() || qor::platform::pathKind(target) == qor::platform::PATH_DIRECTORY) return false;
-    const std::string temporary = target + ".tmp";
-    // Held until the rename, so that runs writing one output take turns.
-    if (!file.openLocked(temporary)) return false;
-    // The data reaches storage before the rename does, so a crash leaves
-    // the old file or the new one, never an empty one.
-    bool replaced = writeReplacement(document, file) && keepAttributes(target, temporary) && file.syncData();
-    replaced = replaced && qor::platform::replaceFile(temporary, target);
-    if (!replaced) removeFile(temporary);
-    file.close();  // the new file is in place and synced; closing it releases the lock
-    return replaced;
 }

@@ -19,6 +19,11 @@ bool writesThrough(const std::string& outputPath);
 // made (the output is written through) or can be (a loop of links).
 std::string temporaryPath(const std::string& outputPath);
 
+// The temporary path beside target: target plus ".tmp", or, where that
+// name would be too long for a directory entry, a shorter one made of the
+// name's start and a hash of all of it, the same for every run.
+std::string temporaryPathFor(const std::string& target);
+
 // Whether two paths name one existing file (or are the same string); an
 // empty path names none.
 bool namesSameFile(const std::string& a, const std::string& b);
@@ -28,12 +33,15 @@ bool namesSameFile(const std::string& a, const std::string& b);
 bool exportOpensWithDeclaration(const qor::utility::clXML& document);
 
 // Writes the declaration line, an LF and the document's text (its own
-// declaration, when it opens with one, replaced) to the output. A device or
-// pipe is written through. A regular file, or the file a link names, is
-// replaced whole: the content goes to the temporary path, locked against
-// other writers and synced to storage, and is renamed over the file,
-// keeping an existing file's permissions. On any failure a replaced file
-// is left as it was, the temporary file is removed and the answer is false.
+// declaration, when it opens with one, replaced) to the output. One of the
+// process's own descriptors, a device or a pipe is written through. A
+// regular file, or the file a link names, is replaced whole: the content
+// goes to a new private file at the temporary path, locked against other
+// writers, with room for all of it set aside first; it takes the existing
+// file's permissions, owner, group and access list, reaches storage, and
+// is renamed over the file, the rename synced too. On any failure (memory
+// running out among them) a replaced file is left as it was, this run's
+// temporary file is removed and the answer is false.
 bool replaceOutputFile(const qor::utility::clXML& document, const std::string& outputPath);
 
 #endif

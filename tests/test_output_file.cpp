@@ -17,7 +17,7 @@
 #include <unistd.h>
 #endif
 
-#include "common/platform.h"
+#include "driver/host.h"
 #include "driver/output_file.h"
 #include "host_lines.h"
 #include "xml_fixture.h"
@@ -135,21 +135,27 @@ TEST_F(OutputFile, FailsWithoutLeavingAnythingBehind) {
     EXPECT_FALSE(fs::exists(temporaryPath(directory)));
 }
 
-// What a crash at the moment of the sync would leave: the old output, and
-// beside it the whole new file, which only then is renamed into place.
-TEST_F(OutputFile, SyncsTheWholeNewFileBeforeTheRename) {
+// What a crash at each step would leave: at the sync, the old output and
+// beside it the whole new file; then the rename, and then its directory
+// synced, so that a run's success survives a power cut.
+TEST_F(OutputFile, SyncsTheNewFileThenRenamesItThenSyncsTheDirectory) {
     std::ofstream(output) << "old";
     parse("<?xml?><swf version=\"10\"/>");
     static std::vector<std::string> seen;
+    static std::string temporary, out;
     seen.clear();
-    qor::platform::beforeSync = [](const std::string& path) {
-        seen = {path, read(path), read(path.substr(0, path.size() - 4))};
+    temporary = temporaryPath(output);
+    out = output;
+    host::beforeStep = [](host::enStep step, const std::string& path) {
+        const char* const names[] = {"attributes ", "sync ", "rename ", "directory "};
+        seen.push_back(names[step] + (step == host::STEP_SYNC_DATA ? read(temporary) + "|" + read(out) : path));
     };
     const bool replaced = replaceOutputFile(doc, output);
-    qor::platform::beforeSync = nullptr;
+    host::beforeStep = nullptr;
     ASSERT_TRUE(replaced);
     const std::string written = declaration + qor_test::hostLines("\n  <swf version=\"10\"/>\n");
-    EXPECT_EQ(seen, (std::vector<std::string>{temporaryPath(output), written, "old"}));
+    EXPECT_EQ(seen, (std::vector<std::string>{"attributes " + output, "sync " + written + "|old",
+                                              "rename " + temporary, "directory " + dir.string()}));
     EXPECT_EQ(read(output), written);
 }
 
