@@ -207,12 +207,78 @@ TEST_F(OutputFile, WaitsForTheWriterBeforeIt) {
 }
 #endif
 
+#ifndef _WIN32
+// Whoever can write the directory swaps the written temporary file for a
+// link to a private file elsewhere, just before the run would give it the
+// output's owner and permissions: nothing reaches that file, the link is
+// not renamed over the output, and the run fails.
+TEST_F(OutputFile, ASwappedTemporaryFileChangesNothingElsewhere) {
+    std::ofstream(output) << "old";
+    ASSERT_EQ(::chmod(output.c_str(), 0666), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(output.c_str(), 65534, 65534), 0);
+    }
+    static std::string victim, temporary;
+    victim = (dir / "victim").string();
+    temporary = temporaryPath(output);
+    std::ofstream(victim) << "secret";
+    ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
+    host::beforeStep = [](host::enStep step, const std::string&) {
+        if (step != host::STEP_SET_ATTRIBUTES) return;
+        fs::rename(temporary, temporary + ".moved");
+        fs::create_symlink(victim, temporary);
+    };
+    parse("<a/>");
+    const bool replaced = replaceOutputFile(doc, output);
+    host::beforeStep = nullptr;
+    EXPECT_FALSE(replaced);
+    struct stat info;
+    ASSERT_EQ(::stat(victim.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(info.st_uid, ::geteuid());
+    EXPECT_EQ(read(victim), "secret");
+    EXPECT_EQ(read(output), "old");
+    EXPECT_TRUE(fs::is_symlink(temporary));  // not ours, so not removed
+}
+
+// Until all of it is written, the new content is its owner's alone,
+// whatever the umask; only then does it take the output's permissions.
+TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
+    std::ofstream(output) << "old";
+    ASSERT_EQ(::chmod(output.c_str(), 0640), 0);
+    static std::string temporary;
+    static mode_t seen;
+    temporary = temporaryPath(output);
+    seen = 0;
+    host::beforeStep = [](host::enStep step, const std::string&) {
+        struct stat info;
+        if (step == host::STEP_SET_ATTRIBUTES && ::lstat(temporary.c_str(), &info) == 0) seen = info.st_mode & 07777;
+    };
+    const mode_t mask = ::umask(0);
+    parse("<a/>");
+    const bool replaced = replaceOutputFile(doc, output);
+    ::umask(mask);
+    host::beforeStep = nullptr;
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(seen, 0600u);
+    struct stat info;
+    ASSERT_EQ(::stat(output.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+#endif
+
 TEST_F(OutputFile, TellsPathsOfOneFile) {
     std::ofstream(output) << "x";
     EXPECT_TRUE(namesSameFile(output, output));
     EXPECT_TRUE(namesSameFile(output, (dir / "." / "out.xml").string()));
     EXPECT_FALSE(namesSameFile(output, temporaryPath(output)));
     EXPECT_EQ(temporaryPath("a/m.xml"), "a/m.xml.tmp");
+    // A name too long for the suffix: shorter, and the same for every run.
+    const std::string longName = "a/" + std::string(253, 'n');
+    const std::string temporary = temporaryPathFor(longName);
+    EXPECT_EQ(temporary, temporaryPathFor(longName));
+    EXPECT_EQ(temporary.size(), 2u + 255u);
+    EXPECT_NE(temporary, temporaryPathFor(longName.substr(0, 255) + "m"));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,23 +84,45 @@ namespace {
 // Everything the child needs is made before fork: between fork and exec
 // only async-signal-safe calls are allowed. Standard output goes to
 // stdoutFile, or to stdoutPipe when that is open.
-pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutFile,
-                std::uintmax_t fileSizeLimit, int stdoutPipe = -1) {
+pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutFile, const RunOptions& options,
+                const std::string& stderrFile = "") {
     std::vector<char*> argv{const_cast<char*>(SWFUPGRADE_PATH)};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
+    const rlimit fileSize{static_cast<rlim_t>(options.fileSizeLimit), static_cast<rlim_t>(options.fileSizeLimit)};
+    const rlimit memory{static_cast<rlim_t>(options.memoryLimit), static_cast<rlim_t>(options.memoryLimit)};
+    const std::vector<gid_t> groups(options.strangerGroups.begin(), options.strangerGroups.end());
+    constexpr uid_t stranger = 65534;
 
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        const int out = stdoutPipe >= 0 ? stdoutPipe : open(stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out = options.standardOutput >= 0
+                            ? options.standardOutput
+                            : open(stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
-        if (fileSizeLimit != 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+        if (!stderrFile.empty()) {
+            const int err = open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (err < 0 || dup2(err, STDERR_FILENO) < 0) _exit(127);
+        }
+        if (options.fileSizeLimit != 0 && setrlimit(RLIMIT_FSIZE, &fileSize) != 0) _exit(127);
+        if (options.memoryLimit != 0 && setrlimit(RLIMIT_AS, &memory) != 0) _exit(127);
+        if (options.asStranger && (setgroups(groups.size(), groups.data()) != 0 || setgid(stranger) != 0 ||
+                                   setuid(stranger) != 0)) {
+            _exit(127);
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }
     return pid;
+}
+
+pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutFile, std::uintmax_t fileSizeLimit,
+                int stdoutPipe = -1) {
+    RunOptions options;
+    options.fileSizeLimit = fileSizeLimit;
+    options.standardOutput = stdoutPipe;
+    return startTool(args, stdoutFile, options);
 }
 
 RunResult waitForTool(pid_t pid) {
@@ -123,6 +146,18 @@ RunResult runTool(const std::vector<std::string>& args, const std::string& stdou
                   std::uintmax_t fileSizeLimit) {
     return waitForTool(startTool(args, stdoutFile, fileSizeLimit), stdoutFile);
 }
+
+RunResult runToolWith(const std::vector<std::string>& args, const std::string& stdoutFile,
+                      const RunOptions& options) {
+    const std::string stderrFile = stdoutFile + ".err";
+    RunResult result = waitForTool(startTool(args, stdoutFile, options, stderrFile));
+    if (options.standardOutput < 0) result.out = readFile(stdoutFile);
+    result.err = readFile(stderrFile);
+    fs::remove(stderrFile);
+    return result;
+}
+
+bool canPlayStranger() { return geteuid() == 0; }
 
 RunResult runToolIntoPipe(const std::vector<std::string>& args) {
     int ends[2];

@@ -15,6 +15,7 @@ struct RunResult {
     int status = -1;      // exit status; -1 unless the process exited
     bool killed = false;  // ended by a signal
     std::string out;      // all it wrote to standard output
+    std::string err;      // and to standard error, where kept
 };
 
 // Runs the tool with args after its own name; its standard output goes to
@@ -24,6 +25,21 @@ RunResult runTool(const std::vector<std::string>& args, const std::string& stdou
                   std::uintmax_t fileSizeLimit = 0);
 
 #ifndef _WIN32
+// What else a run may be given than its arguments.
+struct RunOptions {
+    std::uintmax_t fileSizeLimit = 0;  // RLIMIT_FSIZE, when nonzero
+    std::uintmax_t memoryLimit = 0;    // RLIMIT_AS, when nonzero
+    int standardOutput = -1;           // a descriptor to be its standard output, instead of the file
+    bool asStranger = false;           // as the unprivileged uid and gid 65534 (the caller must be root)
+    std::vector<unsigned> strangerGroups;  // the stranger's supplementary groups
+};
+// As runTool, with options; standard error is kept in the result's err.
+RunResult runToolWith(const std::vector<std::string>& args, const std::string& stdoutFile,
+                      const RunOptions& options);
+
+// Whether this process may play a second local user.
+bool canPlayStranger();
+
 // As runTool, but its standard output is a pipe the caller reads to the end.
 RunResult runToolIntoPipe(const std::vector<std::string>& args);
 

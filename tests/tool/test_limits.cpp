@@ -1,0 +1,149 @@
+// The tool at its limits: an output that cannot fit, a write that fails,
+// memory running out, OUTPUT naming the process's own standard output,
+// and a name at the longest a directory entry allows.
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "tool_runner.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string bothChanged = "swf tag changed\nFileAttributes tag changed\n";
+const std::string movie = "<swf version=\"8\"><FileAttributes/></swf>";
+const std::string patchedMovie =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n  </swf>\n";
+
+// Nested depth levels deep: about depth² bytes of output (2 TB for a million).
+std::string deepMovie(std::size_t depth) {
+    std::string text = "<swf version=\"8\"><FileAttributes/>";
+    for (std::size_t i = 0; i < depth; ++i) text += "<>";
+    return text;
+}
+
+class ToolLimits : public ::testing::Test {
+protected:
+    TempDir dir;
+    const std::string input = dir.path("in.xml");
+    const std::string output = dir.path("out.xml");
+
+    std::set<std::string> names() const {
+        std::set<std::string> all;
+        for (const auto& entry : fs::directory_iterator(dir.path())) all.insert(entry.path().filename().string());
+        return all;
+    }
+};
+
+// An output far larger than the room it has fails before anything is
+// written, and a full device stops the writing at its first refusal;
+// either way the run ends in moments, where writing or formatting the
+// whole output would take minutes.
+TEST_F(ToolLimits, AnOutputThatCannotFitFailsAtOnce) {
+    writeFile(input, deepMovie(1000000));
+    struct Case {
+        const char* name;
+        bool device;
+    };
+    for (const Case& c : {Case{"file under a size limit", false}, Case{"full device", true}}) {
+        SCOPED_TRACE(c.name);
+        if (c.device) {
+            if (!canPlayStranger()) continue;  // making a device needs root
+            ASSERT_EQ(mknod(output.c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+        } else {
+            writeFile(output, "old");
+        }
+        const auto start = std::chrono::steady_clock::now();
+        RunOptions options;
+        options.fileSizeLimit = 64 << 20;
+        const RunResult result = runToolWith({input, output}, dir.path() + "/../stdout", options);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, bothChanged + "Can't Write File : " + output + "\n");
+        EXPECT_EQ(names(), (std::set<std::string>{"in.xml", "out.xml"}));
+        if (!c.device) {
+            EXPECT_EQ(readFile(output), "old");
+        }
+        fs::remove(output);
+    }
+}
+
+// One tag of millions of blanks is millions of attribute pieces: more
+// memory than the run may have. That is an input it cannot open, said in
+// its own words, with nothing on standard error and nothing left behind.
+TEST_F(ToolLimits, RunningOutOfMemoryIsAFailedRun) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit";
+#endif
+    writeFile(input, "<swf version=\"8\"" + std::string(8 << 20, ' ') + "><FileAttributes/></swf>");
+    writeFile(output, "old");
+    RunOptions options;
+    options.memoryLimit = 384 << 20;
+    const RunResult result = runToolWith({input, output}, dir.path() + "/../stdout", options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_FALSE(result.killed);
+    EXPECT_EQ(result.out, "Can't Open File : " + input + "\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(readFile(output), "old");
+    EXPECT_EQ(names(), (std::set<std::string>{"in.xml", "out.xml"}));
+}
+
+// OUTPUT naming the process's own standard output is written into that
+// descriptor, whatever it is: a socket, which no path can open, or a file
+// deleted while open, which a path would name wrongly.
+TEST_F(ToolLimits, StandardOutputIsWrittenThroughItsDescriptor) {
+    writeFile(input, movie);
+    for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+        for (bool socket : {true, false}) {
+            SCOPED_TRACE(std::string(name) + (socket ? " on a socket" : " on a deleted file"));
+            int ends[2] = {-1, -1};
+            if (socket) {
+                ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+            } else {
+                ends[0] = open(dir.path("log").c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+                ASSERT_GE(ends[0], 0);
+                ASSERT_EQ(unlink(dir.path("log").c_str()), 0);
+                ends[1] = ends[0];
+            }
+            RunOptions options;
+            options.standardOutput = ends[1];
+            const RunResult result = runToolWith({input, name}, dir.path() + "/../stdout", options);
+            if (socket) close(ends[1]);
+            std::string received(4096, '\0');
+            const ssize_t got = socket ? read(ends[0], &received[0], received.size())
+                                       : pread(ends[0], &received[0], received.size(), 0);
+            close(ends[0]);
+            received.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+            EXPECT_EQ(result.status, 0);
+            EXPECT_EQ(received, bothChanged + patchedMovie);
+            EXPECT_EQ(names(), std::set<std::string>{"in.xml"});
+        }
+    }
+}
+
+// A name as long as a directory entry allows, less the room for ".tmp",
+// is still an output: its temporary file gets a shorter name.
+TEST_F(ToolLimits, ALongOutputNameStillWorks) {
+    writeFile(input, movie);
+    const std::string name(252, 'n');
+    const RunResult result = dir.run({input, dir.path(name)});
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(readFile(dir.path(name)), patchedMovie);
+    EXPECT_EQ(names(), (std::set<std::string>{"in.xml", name}));
+}
+
+}  // namespace
+
+#endif
