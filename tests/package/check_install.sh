@@ -21,7 +21,8 @@ prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" || fail "cmake --install failed"
 
 for file in "$bindir/swfupgrade" "$mandir/man1/swfupgrade.1" \
-    "$includedir/xml/xml.h" "$includedir/xml/xml_node.h" "$includedir/common/multi_tree.h" \
+    "$includedir/qor/xml/xml.h" "$includedir/qor/xml/xml_node.h" "$includedir/qor/xml/export.h" \
+    "$includedir/qor/common/multi_tree.h" "$includedir/qor/version.h" \
     "$libdir/libqorxml.a" "$libdir/cmake/qor/qorConfig.cmake" \
     "$libdir/cmake/qor/qorConfigVersion.cmake" "$libdir/cmake/qor/qorTargets.cmake" \
     "$libdir/pkgconfig/qor.pc"; do
@@ -70,8 +71,8 @@ if debian_tools_found; then
   set -- "$work"/deb/*.deb
   [ -f "$1" ] || fail "cpack made no .deb"
   dpkg-deb -c "$1" >"$work/deb.contents"
-  for file in usr/bin/swfupgrade usr/share/man/man1/swfupgrade.1.gz usr/include/xml/xml.h \
-      usr/include/xml/xml_node.h usr/include/common/multi_tree.h libqorxml.a \
+  for file in usr/bin/swfupgrade usr/share/man/man1/swfupgrade.1.gz usr/include/qor/xml/xml.h \
+      usr/include/qor/xml/xml_node.h usr/include/qor/common/multi_tree.h libqorxml.a \
       cmake/qor/qorConfig.cmake cmake/qor/qorTargets.cmake pkgconfig/qor.pc; do
     grep -q "/$file\$" "$work/deb.contents" || fail ".deb lacks $file"
   done
