@@ -105,7 +105,7 @@ protected:
                     std::string_view close) const;
 };
 
-/// An element with content: <name ...>, its children, </name>.
+/// An element with content: `<name ...>`, its children, `</name>`.
 class QOR_API clXMLNodeTag : public clXMLNode {
 public:
     clXMLNodeTag();
@@ -116,7 +116,7 @@ protected:
     void formatClosing(clLines& line, int width) const override;
 };
 
-/// An element without content: <name .../>.
+/// An element without content: `<name .../>`.
 class QOR_API clXMLNodeEmptyTag : public clXMLNode {
 public:
     clXMLNodeEmptyTag();
@@ -136,7 +136,7 @@ protected:
     void formatOpening(clLines& line, int width) const override;
 };
 
-/// <?xml ...?>, <!DOCTYPE ...> and the like; its key is the name.
+/// `<?xml ...?>`, `<!DOCTYPE ...>` and the like; its key is the name.
 class QOR_API clXMLNodeDeclaration : public clXMLNode {
 public:
     clXMLNodeDeclaration();
@@ -146,7 +146,7 @@ protected:
     void formatOpening(clLines& line, int width) const override;
 };
 
-/// <!-- ... -->; its key is the text between the markers.
+/// `<!-- ... -->`; its key is the text between the markers.
 class QOR_API clXMLNodeComment : public clXMLNode {
 public:
     clXMLNodeComment();
