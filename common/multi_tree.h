@@ -19,7 +19,9 @@ public:
     clMultiTree(const clMultiTree&) = delete;
     clMultiTree& operator=(const clMultiTree&) = delete;
 
-    // First node in pre-order, starting with this one, whose key equals k.
+    /// First node in pre-order (depth-first document order: a node before
+    /// its children, each subtree before the next sibling), starting with
+    /// this one, whose key equals k; null when none does.
     clMultiTree* find(const T& k) {
         return const_cast<clMultiTree*>(static_cast<const clMultiTree*>(this)->find(k));
     }
@@ -31,9 +33,9 @@ public:
         return nullptr;
     }
 
-    // The node after this one in a pre-order walk of scope's subtree (a
-    // node before its children, each subtree before the next sibling), or
-    // null when the walk is over. This node must lie in scope's subtree.
+    /// The node after this one in a pre-order walk of scope's subtree (a
+    /// node before its children, each subtree before the next sibling), or
+    /// null when the walk is over. This node must lie in scope's subtree.
     clMultiTree* getNextInPreorder(const clMultiTree* scope) const {
         if (firstChild) return firstChild;
         // This node's subtree is done: climb to the nearest node below
@@ -43,7 +45,9 @@ public:
         return cur == scope ? nullptr : cur->nextSibling;
     }
 
-    // Appends an unlinked node as the last child.
+    /// Appends an unlinked node, made with new, as the last child. While
+    /// ownsChildren is true (the default) this node then owns it: it is
+    /// deleted with this node or by removeChildren, never by the caller.
     void addChild(clMultiTree* child) {
         if (!firstChild) firstChild = child;
         if (lastChild) lastChild->nextSibling = child;
@@ -51,12 +55,12 @@ public:
         child->parent = this;
     }
 
-    // Detaches every child, front to back, deleting each while this node
-    // owns its children. Deletion is pre-order (a node before its
-    // descendants, each subtree before the next sibling) without recursion:
-    // an owned child's children are moved up into this list in its place
-    // before it is deleted, so every delete sees a leaf. Moved-up nodes keep
-    // their stale parent link only until they are taken, which clears it.
+    /// Detaches every child, front to back, deleting each while this node
+    /// owns its children. Deletion is pre-order (a node before its
+    /// descendants, each subtree before the next sibling) without recursion:
+    /// an owned child's children are moved up into this list in its place
+    /// before it is deleted, so every delete sees a leaf. Moved-up nodes keep
+    /// their stale parent link only until they are taken, which clears it.
     void removeChildren() {
         while (firstChild) {
             clMultiTree* child = firstChild;

@@ -7,7 +7,8 @@
 #include <ostream>
 #include <string>
 
-#include "xml/xml_node.h"
+#include "export.h"
+#include "xml_node.h"
 
 namespace qor {
 namespace platform {
@@ -15,7 +16,8 @@ class clFileBytes;
 }
 namespace utility {
 
-class clXML {
+/// A document: root and the nodes under it, which it owns.
+class QOR_API clXML {
 public:
     clXML() = default;
     explicit clXML(const std::string& path) { load(path); }
@@ -24,65 +26,69 @@ public:
     clXML(const clXML&) = delete;
     clXML& operator=(const clXML&) = delete;
 
-    // True when loading left at least one node under root.
+    /// True when loading left at least one node under root.
     bool isLoad() const { return root.getFirstChild() != nullptr; }
 
-    // Replaces the whole tree by the parse of the file at path. Anything
-    // but a readable regular file leaves the document empty.
+    /// Replaces the whole tree by the parse of the file at path. Anything
+    /// but a readable regular file leaves the document empty.
     void load(const std::string& path);
 
-    // Parses text from start in one forward pass, appending the top-level
-    // nodes to node (root when null). Any bytes are accepted.
+    /// Parses text from start in one forward pass, appending the top-level
+    /// nodes after the children node (root when null) already has; nothing
+    /// is cleared first. node owns the new nodes, as with addChild. Any bytes
+    /// are accepted.
     void parse(clXMLNode* node, const std::string& text, std::size_t start);
 
-    // Reads the markup item whose '<' is at start and stores the position
-    // just past it in *next. Returns the new unlinked node, or null for a
-    // closing tag.
+    /// Reads the markup item whose '<' is at start and stores the position
+    /// just past it in *next. Returns the new unlinked node, or null for a
+    /// closing tag.
     clXMLNode* parseTag(std::size_t* next, const std::string& text, std::size_t start);
 
-    // Cuts [begin, end) at each unquoted space and each '>' into count
-    // pieces, one pair each.
+    /// Cuts [begin, end) at each unquoted space and each '>' into count
+    /// pieces, one pair each.
     void parseAttributes(clXMLNode::tyAttribute* pairs, std::size_t count, const char* begin,
                          const char* end);
 
-    // Splits one piece [begin, end) at its first '=' into name and value;
-    // the value drops everything outside its outermost double quotes.
+    /// Splits one piece [begin, end) at its first '=' into name and value;
+    /// the value drops everything outside its outermost double quotes.
     void parseAttribute(std::string* name, std::string* value, const char* begin, const char* end);
 
-    // First node in document order whose key equals name; root itself
-    // matches the empty name.
+    /// First node, in depth-first document order from root (a node before
+    /// its children), whose key equals name: the name of a tag or a
+    /// declaration, or the whole text of character data or a comment. root
+    /// itself, keyed empty, matches the empty name. Null when none does.
     clXMLNode* find(const std::string& name);
     const clXMLNode* find(const std::string& name) const;
 
-    // Text of the character data that is the first child of the node
-    // named name, or a shared empty string.
+    /// Text of the character data that is the first child of the node
+    /// named name, or a shared empty string.
     const std::string& getElement(const std::string& name) const;
 
-    // Writes the document to standard output, flushing at every line end.
+    /// Writes the document to standard output, flushing at every line end.
     void print() const;
-    // Writes the document to out, flushing at every line end.
+    /// Writes the document to out, flushing at every line end.
     void print(std::ostream* out) const;
-    // Writes the same bytes to out in large blocks, without flushing.
+    /// Writes the same bytes to out in large blocks, without flushing.
     void exportStream(std::ostream* out) const;
-    // Bytes exportStream writes, and how many of them are '\n', without
-    // writing: room to reserve before exporting.
+    /// Bytes exportStream writes, and how many of them are '\n', without
+    /// writing: room to reserve before exporting.
     clXMLNode::clTextSize exportSize() const;
-    // Writes the document into the file at path (host text mode), emptying
-    // or creating it. An unopenable path writes nothing.
+    /// Writes the document into the file at path (host text mode), emptying
+    /// or creating it. An unopenable path writes nothing.
     void exportFile(const std::string& path);
 
     clXMLNode root;
 
 private:
-    // The pass behind load and parse, over data[0, length). With source,
-    // the file's pages behind the pending character data go back to the
-    // host as the pass moves on, so a large file and its tree are not held
-    // in memory whole at once.
+    /// The pass behind load and parse, over data[0, length). With source,
+    /// the file's pages behind the pending character data go back to the
+    /// host as the pass moves on, so a large file and its tree are not held
+    /// in memory whole at once.
     void parseText(clXMLNode* node, const char* data, std::size_t length, std::size_t start,
                    platform::clFileBytes* source);
-    // parseTag over data[0, length); an item left open ends at length.
+    /// parseTag over data[0, length); an item left open ends at length.
     clXMLNode* parseTagAt(const char* data, std::size_t length, std::size_t start, std::size_t* next);
-    // The bytes of a caller's text that are content.
+    /// The bytes of a caller's text that are content.
     static std::size_t contentSize(const std::string& text);
 };
 

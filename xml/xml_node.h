@@ -12,12 +12,14 @@
 #include <utility>
 #include <vector>
 
-#include "common/multi_tree.h"
+#include "../common/multi_tree.h"
+#include "export.h"
 
 namespace qor {
 namespace utility {
 
-class clXMLNode : public common::clMultiTree<std::string> {
+/// A node of a document; its kind is its class, also told by getType.
+class QOR_API clXMLNode : public common::clMultiTree<std::string> {
 public:
     enum enType : int {
         TYPE_NONE = 0,
@@ -33,35 +35,35 @@ public:
     clXMLNode();
     ~clXMLNode() override;
 
-    // Nodes of ordinary size come from a pool of large chunks rather than
-    // one general-purpose allocation each; new and delete work as ever.
+    /// Nodes of ordinary size come from a pool of large chunks rather than
+    /// one general-purpose allocation each; new and delete work as ever.
     static void* operator new(std::size_t size);
     static void* operator new(std::size_t size, void* place) noexcept { return ::operator new(size, place); }
     static void operator delete(void* block, std::size_t size) noexcept;
 
-    // Writes this node and its subtree to out, this node indented by width
-    // spaces and each level below by two more; every line end flushes out.
-    // Each node is written by its own kind's rule; the walk is iterative.
+    /// Writes this node and its subtree to out, this node indented by width
+    /// spaces and each level below by two more; every line end flushes out.
+    /// Each node is written by its own kind's rule; the walk is iterative.
     virtual void print(std::ostream* out, int width) const;
 
-    // Writes the same bytes as print, handed to out in large blocks and
-    // never flushed: for files, where every flush is a system call.
+    /// Writes the same bytes as print, handed to out in large blocks and
+    /// never flushed: for files, where every flush is a system call.
     void printBlocks(std::ostream* out, int width) const;
 
-    // What print and printBlocks write for this subtree at width: bytes in
-    // all, and how many of them are '\n' (a host that ends lines in CR LF
-    // writes one more byte for each). Found by one walk that writes nothing.
+    /// What print and printBlocks write for this subtree at width: bytes in
+    /// all, and how many of them are '\n' (a host that ends lines in CR LF
+    /// writes one more byte for each). Found by one walk that writes nothing.
     struct clTextSize {
         std::uintmax_t bytes = 0;
         std::uintmax_t newlines = 0;
     };
     clTextSize printedSize(int width) const;
 
-    // First attribute named name, or null (also for a null name).
+    /// First attribute named name, or null (also for a null name).
     tyAttribute* searchAttribute(const char* name);
     const tyAttribute* searchAttribute(const char* name) const;
 
-    // Tag name and text are one string: both pairs read and write key.
+    /// Tag name and text are one string: both pairs read and write key.
     void setTag(const std::string& tag) { key = tag; }
     void setElement(const std::string& text) { key = text; }
     const std::string& getTag() const { return key; }
@@ -71,8 +73,8 @@ public:
     void setType(enType t) { type = t; }
 
     const tyAttributeList& getAttribute() const { return attribute; }
-    // Makes the list an exact copy of the count pairs at source, reusing
-    // the entries (and storage) already there.
+    /// Makes the list an exact copy of the count pairs at source, reusing
+    /// the entries (and storage) already there.
     void setAttribute(const tyAttribute* source, unsigned int count);
     void setAttribute(const tyAttributeList& source);
 
@@ -80,9 +82,9 @@ public:
     tyAttributeList attribute;
 
 protected:
-    // Text being written: grows by whole lines, and only on growth are
-    // bytes set that a line then overwrites. A measuring text stores
-    // nothing and only counts what its lines would hold.
+    /// Text being written: grows by whole lines, and only on growth are
+    /// bytes set that a line then overwrites. A measuring text stores
+    /// nothing and only counts what its lines would hold.
     class clLines {
     public:
         clLines() = default;
@@ -100,27 +102,28 @@ protected:
         clTextSize* measured = nullptr;
     };
 
-    // A kind's rule: what it writes before its children and after them,
-    // appended to line (at most one line each, ending in '\n').
+    /// A kind's rule: what it writes before its children and after them,
+    /// appended to line (at most one line each, ending in '\n').
     virtual void formatOpening(clLines& line, int width) const;
     virtual void formatClosing(clLines& line, int width) const;
 
-    // The one walk behind print, printBlocks and printedSize: each node's
-    // rule appends to text, which is handed to out (when given) in blocks.
-    // It ends at the first block out refuses.
+    /// The one walk behind print, printBlocks and printedSize: each node's
+    /// rule appends to text, which is handed to out (when given) in blocks.
+    /// It ends at the first block out refuses.
     void write(clLines& text, std::ostream* out, int width, bool flushEachLine) const;
 
-    // How a kind writes its attributes: not at all, always as name="value",
-    // or as name="value" only when the value is not empty.
+    /// How a kind writes its attributes: not at all, always as name="value",
+    /// or as name="value" only when the value is not empty.
     enum enAttributes { ATTRIBUTES_NONE, ATTRIBUTES_QUOTED, ATTRIBUTES_BARE_EMPTY };
 
-    // The one line every rule writes: width spaces, open, the key, the
-    // attributes as asked, close. A measuring line is only counted.
+    /// The one line every rule writes: width spaces, open, the key, the
+    /// attributes as asked, close. A measuring line is only counted.
     void appendLine(clLines& line, int width, std::string_view open, enAttributes attributes,
                     std::string_view close) const;
 };
 
-class clXMLNodeTag : public clXMLNode {
+/// An element with content: `<name ...>`, its children, `</name>`.
+class QOR_API clXMLNodeTag : public clXMLNode {
 public:
     clXMLNodeTag();
     ~clXMLNodeTag() override;
@@ -130,7 +133,8 @@ protected:
     void formatClosing(clLines& line, int width) const override;
 };
 
-class clXMLNodeEmptyTag : public clXMLNode {
+/// An element without content: `<name .../>`.
+class QOR_API clXMLNodeEmptyTag : public clXMLNode {
 public:
     clXMLNodeEmptyTag();
     ~clXMLNodeEmptyTag() override;
@@ -139,7 +143,8 @@ protected:
     void formatOpening(clLines& line, int width) const override;
 };
 
-class clXMLNodeElement : public clXMLNode {
+/// Character data; its key is the text.
+class QOR_API clXMLNodeElement : public clXMLNode {
 public:
     clXMLNodeElement();
     ~clXMLNodeElement() override;
@@ -148,7 +153,8 @@ protected:
     void formatOpening(clLines& line, int width) const override;
 };
 
-class clXMLNodeDeclaration : public clXMLNode {
+/// `<?xml ...?>`, `<!DOCTYPE ...>` and the like; its key is the name.
+class QOR_API clXMLNodeDeclaration : public clXMLNode {
 public:
     clXMLNodeDeclaration();
     ~clXMLNodeDeclaration() override;
@@ -157,7 +163,8 @@ protected:
     void formatOpening(clLines& line, int width) const override;
 };
 
-class clXMLNodeComment : public clXMLNode {
+/// `<!-- ... -->`; its key is the text between the markers.
+class QOR_API clXMLNodeComment : public clXMLNode {
 public:
     clXMLNodeComment();
     ~clXMLNodeComment() override;

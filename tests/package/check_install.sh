@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs the build into a scratch prefix and checks what landed, lints the
 # man page, builds a consumer through pkg-config alone, and makes the Debian
-# package and looks inside it. Exits 77 (skipped) when pkg-config or the
-# Debian tools are missing, after every check that could run.
+# packages, looks inside them and runs lintian on them. Serves a static and a
+# shared build alike. Exits 77 (skipped) when pkg-config, the Debian tools or
+# lintian are missing, after every check that could run.
 #
 # check_install.sh BUILD_DIR PROJECT_SOURCE_DIR WORK_DIR CXX VERSION BINDIR LIBDIR INCLUDEDIR MANDIR
 # (the last four as GNUInstallDirs gives them, relative to the prefix).
@@ -21,12 +22,20 @@ prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" || fail "cmake --install failed"
 
 for file in "$bindir/swfupgrade" "$mandir/man1/swfupgrade.1" \
-    "$includedir/xml/xml.h" "$includedir/xml/xml_node.h" "$includedir/common/multi_tree.h" \
-    "$libdir/libqorxml.a" "$libdir/cmake/qor/qorConfig.cmake" \
+    "$includedir/qor/xml/xml.h" "$includedir/qor/xml/xml_node.h" "$includedir/qor/xml/export.h" \
+    "$includedir/qor/common/multi_tree.h" "$includedir/qor/version.h" \
+    "$libdir/cmake/qor/qorConfig.cmake" \
     "$libdir/cmake/qor/qorConfigVersion.cmake" "$libdir/cmake/qor/qorTargets.cmake" \
     "$libdir/pkgconfig/qor.pc"; do
   [ -f "$prefix/$file" ] || fail "not installed: $file"
 done
+shared=
+if [ -e "$prefix/$libdir/libqorxml.so" ]; then
+  shared=1
+  [ -f "$prefix/$libdir/libqorxml.so.1" ] || fail "not installed: $libdir/libqorxml.so.1"
+else
+  [ -f "$prefix/$libdir/libqorxml.a" ] || fail "not installed: $libdir/libqorxml.a"
+fi
 
 # The installed tool runs on its own.
 cp "$source/examples/movie.xml" "$work/movie.xml"
@@ -41,14 +50,15 @@ if command -v mandoc >/dev/null 2>&1; then
 fi
 
 # A program built with nothing but the flags pkg-config gives. The library
-# comes after the source that needs it, as a static archive must.
+# comes after the source that needs it, as a static archive must; a shared
+# one is found at run time beside qor.pc.
 consume() {
   PKG_CONFIG_PATH=$1 pkg-config --exact-version="$version" qor ||
     fail "qor.pc under $1 is missing or not version $version"
   flags=$(PKG_CONFIG_PATH=$1 pkg-config --cflags --libs qor)
   # shellcheck disable=SC2086 # the flags are words
   "$cxx" -std=c++17 "$source/tests/package/consumer/main.cpp" -o "$2" $flags || fail "consumer did not build: $flags"
-  "$2" || fail "consumer built against $1 failed"
+  LD_LIBRARY_PATH=$1/.. "$2" || fail "consumer built against $1 failed"
 }
 
 if command -v pkg-config >/dev/null 2>&1; then
@@ -67,24 +77,59 @@ debian_tools_found() {
 if debian_tools_found; then
   "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" ||
     fail "cpack -G DEB failed, see $work/cpack.log"
-  set -- "$work"/deb/*.deb
-  [ -f "$1" ] || fail "cpack made no .deb"
-  dpkg-deb -c "$1" >"$work/deb.contents"
-  for file in usr/bin/swfupgrade usr/share/man/man1/swfupgrade.1.gz usr/include/xml/xml.h \
-      usr/include/xml/xml_node.h usr/include/common/multi_tree.h libqorxml.a \
-      cmake/qor/qorConfig.cmake cmake/qor/qorTargets.cmake pkgconfig/qor.pc; do
-    grep -q "/$file\$" "$work/deb.contents" || fail ".deb lacks $file"
+  tool=$work/deb/swfupgrade_${version}-1_$(dpkg --print-architecture).deb
+  dev=$work/deb/libqorxml-dev_${version}-1_$(dpkg --print-architecture).deb
+  runtime=$work/deb/libqorxml1_${version}-1_$(dpkg --print-architecture).deb
+  if [ -n "$shared" ]; then debs="$tool $dev $runtime"; else debs="$tool $dev"; fi
+  # shellcheck disable=SC2086 # debs are words
+  [ "$(ls "$work"/deb/*.deb)" = "$(ls $debs)" ] || fail "packages made: $(ls "$work"/deb/*.deb)"
+
+  # Which package holds what; each has its copyright and changelog.
+  holds() {
+    deb=$1
+    shift
+    dpkg-deb -c "$deb" >"$work/deb.contents"
+    for file in "$@"; do
+      grep -q "/$file\$" "$work/deb.contents" || fail "$(basename "$deb") lacks $file"
+    done
+  }
+  for deb in $debs; do
+    package=$(dpkg-deb -f "$deb" Package)
+    holds "$deb" "usr/share/doc/$package/copyright" "usr/share/doc/$package/changelog.Debian.gz"
   done
-  case $(dpkg-deb -f "$1" Version) in
+  holds "$tool" usr/bin/swfupgrade usr/share/man/man1/swfupgrade.1.gz
+  holds "$dev" usr/include/qor/xml/xml.h usr/include/qor/version.h \
+    "cmake/qor/qorConfig.cmake" "cmake/qor/qorTargets.cmake" "$libdir/pkgconfig/qor.pc"
+  if [ -n "$shared" ]; then
+    holds "$dev" "$libdir/libqorxml.so -> libqorxml.so.1"
+    holds "$runtime" "$libdir/libqorxml.so.1 -> libqorxml.so.1.0.0" "$libdir/libqorxml.so.1.0.0"
+    dpkg-deb -f "$dev" Depends | grep -q "libqorxml1 (= $version-1)" ||
+      fail "libqorxml-dev does not depend on its libqorxml1"
+  else
+    holds "$dev" "$libdir/libqorxml.a"
+  fi
+  case $(dpkg-deb -f "$tool" Version) in
     "$version"-*) ;;
     *) fail ".deb version is not $version" ;;
   esac
-  dpkg-deb -f "$1" Depends | grep -q 'libc6' || fail ".deb declares no libc6 dependency"
+  dpkg-deb -f "$tool" Depends | grep -q 'libc6' || fail "swfupgrade declares no libc6 dependency"
+
   # The packaged qor.pc must lead to the packaged headers and library.
-  dpkg-deb -x "$1" "$work/deb/root"
+  for deb in $debs; do dpkg-deb -x "$deb" "$work/deb/root"; done
   pc=$(find "$work/deb/root" -name qor.pc)
-  [ -f "$pc" ] || fail "no single qor.pc in the .deb"
+  [ -f "$pc" ] || fail "no single qor.pc in the packages"
   if command -v pkg-config >/dev/null 2>&1; then consume "$(dirname "$pc")" "$work/deb-consumer"; fi
+
+  if command -v lintian >/dev/null 2>&1; then
+    # Any error or warning fails; lintian prints nothing on a clean package.
+    # shellcheck disable=SC2086 # debs are words
+    lintian --fail-on error,warning $debs >"$work/lintian.log" 2>&1 ||
+      fail "lintian: $(cat "$work/lintian.log")"
+    grep -v 'running with root privileges' "$work/lintian.log" >"$work/lintian.findings" || true
+    [ ! -s "$work/lintian.findings" ] || fail "lintian: $(cat "$work/lintian.findings")"
+  else
+    skipped="$skipped lintian"
+  fi
 else
   skipped="$skipped dpkg-dev/file"
 fi

@@ -1,6 +1,6 @@
 #include <sstream>
 
-#include "xml/xml.h"
+#include <qor/xml/xml.h>
 
 int main() {
     qor::utility::clXML document;
