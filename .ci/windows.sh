@@ -19,7 +19,9 @@ ensure_packages() {
   ((${#missing[@]})) || return 0
   log "installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # A mirror caught mid-sync fails one list; the others still serve.
+  apt-get update -qq || log "apt-get update failed in part; going on with the lists it has"
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # --- packages -------------------------------------------------------------
@@ -36,7 +38,7 @@ else
   # one), and then 32-bit Wine cannot start: test the same Windows code as a
   # 64-bit program rather than not at all.
   log "this host cannot run 32-bit programs: testing the 64-bit Windows build"
-  ensure_packages cmake make g++-mingw-w64-x86-64-posix googletest wine64
+  ensure_packages cmake make g++-mingw-w64-x86-64-posix googletest wine wine64
   BUILD=$ROOT/build-windows64
   TOOLCHAIN=$ROOT/cmake/mingw-x86_64.cmake
   export WINEARCH=win64
