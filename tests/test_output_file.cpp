@@ -154,8 +154,11 @@ TEST_F(OutputFile, SyncsTheNewFileThenRenamesItThenSyncsTheDirectory) {
     host::beforeStep = nullptr;
     ASSERT_TRUE(replaced);
     const std::string written = declaration + qor_test::hostLines("\n  <swf version=\"10\"/>\n");
-    EXPECT_EQ(seen, (std::vector<std::string>{"attributes " + output, "sync " + written + "|old",
-                                              "rename " + temporary, "directory " + dir.string()}));
+    std::vector<std::string> steps{"attributes " + output, "sync " + written + "|old", "rename " + temporary};
+#ifndef _WIN32
+    steps.push_back("directory " + dir.string());  // Windows writes the move itself through
+#endif
+    EXPECT_EQ(seen, steps);
     EXPECT_EQ(read(output), written);
 }
 
