@@ -105,6 +105,7 @@ protected:
 private:
 #ifdef _WIN32
     void* handle = nullptr;
+    std::string path;  // of a created file, whose disk's free space may be asked
 #else
     int fd = -1;
     long long writtenBytes = 0;      // since the file was opened

@@ -133,6 +133,7 @@ bool clOutputFile::createLocked(const std::string& path) {
         // Another run may have taken it for stale before the lock was held.
         if (isSameFile(created, path)) {
             handle = created;
+            this->path = path;
             return true;
         }
         CloseHandle(created);
@@ -149,7 +150,11 @@ bool clOutputFile::reserve(std::uintmax_t bytes) {
     if (SetFileInformationByHandle(file, FileAllocationInfo, &allocation, sizeof allocation)) return true;
     const DWORD error = GetLastError();
     if (error == ERROR_DISK_FULL || error == ERROR_FILE_TOO_LARGE) return false;
-    return true;  // a file system that cannot reserve: the writes will tell
+    // The file system cannot reserve: its free space has to do.
+    ULARGE_INTEGER available;
+    const std::string directory = path.substr(0, path.find_last_of("/\\:") + 1);
+    if (!GetDiskFreeSpaceExA(directory.empty() ? nullptr : directory.c_str(), &available, nullptr, nullptr)) return true;
+    return bytes <= available.QuadPart;
 }
 
 bool clOutputFile::takeAttributes(const std::string& model) {
@@ -207,6 +212,7 @@ void clOutputFile::removeIfAt(const std::string& path) {
 }
 
 bool clOutputFile::close() {
+    path.clear();
     if (!handle) return true;
     const bool closed = CloseHandle(static_cast<HANDLE>(handle));
     handle = nullptr;

@@ -182,8 +182,9 @@ bool replaceOutputFile(const clXML& document, const std::string& outputPath) {
     try {
         // The most the file can take: the writer's text with the host's
         // line ends, and the declaration line before any text is cut away.
-        const auto text = document.exportSize();
-        const std::uintmax_t carriageReturns = std::strlen(textLineEnd) == 2 ? text.newlines : 0;
+        const bool hostAddsCarriageReturns = std::strlen(textLineEnd) == 2;
+        const auto text = document.exportSize(hostAddsCarriageReturns);
+        const std::uintmax_t carriageReturns = hostAddsCarriageReturns ? text.newlines : 0;
         const std::uintmax_t size = text.bytes + carriageReturns + std::strlen(declarationLine) + 1;
 
         const std::string target = followLinks(outputPath);

@@ -183,6 +183,7 @@ void expectSizeOfExport(const clXML& doc, const std::string& what) {
     const clXMLNode::clTextSize size = doc.exportSize();
     EXPECT_EQ(size.bytes, bytes.size()) << what;
     EXPECT_EQ(size.newlines, static_cast<std::uintmax_t>(std::count(bytes.begin(), bytes.end(), '\n'))) << what;
+    EXPECT_EQ(doc.exportSize(false).bytes, bytes.size()) << what;
 }
 
 std::string nested(int depth, const std::string& open, const std::string& inner, const std::string& close) {

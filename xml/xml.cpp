@@ -283,7 +283,7 @@ void clXML::print(std::ostream* out) const { root.clXMLNode::print(out, 0); }
 
 void clXML::exportStream(std::ostream* out) const { root.clXMLNode::printBlocks(out, 0); }
 
-clXMLNode::clTextSize clXML::exportSize() const { return root.printedSize(0); }
+clXMLNode::clTextSize clXML::exportSize(bool countNewlines) const { return root.printedSize(0, countNewlines); }
 
 void clXML::exportFile(const std::string& path) {
     std::ofstream out(path, std::ios::out | std::ios::trunc);

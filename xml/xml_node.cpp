@@ -72,9 +72,9 @@ void clXMLNode::printBlocks(std::ostream* out, int width) const {
     write(text, out, width, false);
 }
 
-clXMLNode::clTextSize clXMLNode::printedSize(int width) const {
+clXMLNode::clTextSize clXMLNode::printedSize(int width, bool countNewlines) const {
     clTextSize size;
-    clLines counted(&size);
+    clLines counted(&size, countNewlines);
     write(counted, nullptr, width, false);
     return size;
 }
@@ -171,18 +171,19 @@ void clXMLNode::appendLine(clLines& line, int width, std::string_view open, enAt
         return attributes == ATTRIBUTES_QUOTED || !entry.second.empty();
     };
     clTextSize* const counted = line.measuring();
+    const bool countNewlines = counted && line.countsNewlines();
     std::size_t size = indent + openSize + key.size() + closeSize;
     std::uintmax_t newlines = 0;  // wanted only when measuring
     if (attributes != ATTRIBUTES_NONE) {
         for (const tyAttribute& entry : attribute) {
             const bool withValue = valueWritten(entry);
             size += 1 + entry.first.size() + (withValue ? entry.second.size() + 3 : 0);
-            if (counted) newlines += newlinesIn(entry.first) + (withValue ? newlinesIn(entry.second) : 0);
+            if (countNewlines) newlines += newlinesIn(entry.first) + (withValue ? newlinesIn(entry.second) : 0);
         }
     }
     if (counted) {
         counted->bytes += size;
-        counted->newlines += newlines + newlinesIn(open) + newlinesIn(key) + newlinesIn(close);
+        if (countNewlines) counted->newlines += newlines + newlinesIn(open) + newlinesIn(key) + newlinesIn(close);
         return;
     }
     char* out = line.extend(size);

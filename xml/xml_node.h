@@ -57,7 +57,9 @@ public:
         std::uintmax_t bytes = 0;
         std::uintmax_t newlines = 0;
     };
-    clTextSize printedSize(int width) const;
+    /// Counting the '\n' bytes costs as much again as the rest of the walk,
+    /// so without countNewlines they are left at 0.
+    clTextSize printedSize(int width, bool countNewlines = true) const;
 
     /// First attribute named name, or null (also for a null name).
     tyAttribute* searchAttribute(const char* name);
@@ -88,8 +90,9 @@ protected:
     class clLines {
     public:
         clLines() = default;
-        explicit clLines(clTextSize* counted) : measured(counted) {}
+        clLines(clTextSize* counted, bool newlines) : measured(counted), countNewlines(newlines) {}
         clTextSize* measuring() const { return measured; }
+        bool countsNewlines() const { return countNewlines; }
         // Room for count more bytes, to be filled by the caller.
         char* extend(std::size_t count);
         const char* data() const { return bytes.data(); }
@@ -100,6 +103,7 @@ protected:
         std::string bytes;
         std::size_t used = 0;
         clTextSize* measured = nullptr;
+        bool countNewlines = false;
     };
 
     /// A kind's rule: what it writes before its children and after them,
