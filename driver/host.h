@@ -100,7 +100,11 @@ public:
 
 protected:
     std::streamsize xsputn(const char* s, std::streamsize n) override;
-    int_type overflow(int_type c) override;
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        const char byte = traits_type::to_char_type(c);
+        return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
+    }
 
 private:
 #ifdef _WIN32

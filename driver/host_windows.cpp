@@ -102,12 +102,6 @@ int ownDescriptor(const std::string&) { return -1; }
 
 clOutputFile::~clOutputFile() { close(); }
 
-clOutputFile::int_type clOutputFile::overflow(int_type c) {
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    const char byte = traits_type::to_char_type(c);
-    return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
-}
-
 bool clOutputFile::openExisting(const std::string& path) {
     close();
     const HANDLE opened = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
