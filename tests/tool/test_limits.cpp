@@ -66,8 +66,7 @@ TEST_F(ToolLimits, AnOutputThatCannotFitFailsAtOnce) {
             writeFile(output, "old");
         }
         const auto start = std::chrono::steady_clock::now();
-        RunOptions options;
-        options.fileSizeLimit = 64 << 20;
+        RunOptions options;  // its file-size limit bounds the output
         const RunResult result = runToolWith({input, output}, dir.path() + "/../stdout", options);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
         EXPECT_EQ(result.status, 1);
@@ -138,7 +137,7 @@ TEST_F(ToolLimits, StandardOutputIsWrittenThroughItsDescriptor) {
 TEST_F(ToolLimits, ALongOutputNameStillWorks) {
     writeFile(input, movie);
     const std::string name(252, 'n');
-    const RunResult result = dir.run({input, dir.path(name)});
+    const RunResult result = dir.run({input, dir.path(name)}, 1 << 20);
     EXPECT_EQ(result.status, 0) << result.out;
     EXPECT_EQ(readFile(dir.path(name)), patchedMovie);
     EXPECT_EQ(names(), (std::set<std::string>{"in.xml", name}));

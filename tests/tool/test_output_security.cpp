@@ -104,7 +104,7 @@ TEST_F(ToolOutputSecurity, NeverWritesThroughAnotherNameOfAFile) {
     const std::string victim = dir.path("victim");
     writeFile(victim, "precious");
     ASSERT_EQ(link(victim.c_str(), (output + ".tmp").c_str()), 0);
-    const RunResult result = dir.run({input, output});
+    const RunResult result = dir.run({input, output}, 1 << 20);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(readFile(victim), "precious");
     EXPECT_EQ(readFile(output), patchedMovie);
@@ -125,7 +125,7 @@ TEST_F(ToolOutputSecurity, AStrangersFileInTheWayIsNeitherUsedNorWaitedFor) {
         return held >= 0 && flock(held, LOCK_EX) == 0;
     }, [&] { return pwrite(held, "EVIL WAS HERE", 13, 0) == 13; });
     ASSERT_TRUE(other.firstDone);
-    const RunResult result = dir.run({output, output});
+    const RunResult result = dir.run({output, output}, 1 << 20);
     EXPECT_EQ(other.finish(), 0) << "the run waited for the stranger's lock";
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(readFile(output), patchedMovie);
@@ -205,7 +205,7 @@ TEST_F(ToolOutputSecurity, KeepsTheAccessList) {
     if (setxattr(output.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
         GTEST_SKIP() << "this file system keeps no access lists: " << std::strerror(errno);
     }
-    ASSERT_EQ(dir.run({output, output}).status, 0);
+    ASSERT_EQ(dir.run({output, output}, 1 << 20).status, 0);
     std::string kept(256, '\0');
     const ssize_t size = getxattr(output.c_str(), "system.posix_acl_access", &kept[0], kept.size());
     ASSERT_GT(size, 0) << "the access list was dropped";

@@ -27,7 +27,7 @@ RunResult runTool(const std::vector<std::string>& args, const std::string& stdou
 #ifndef _WIN32
 // What else a run may be given than its arguments.
 struct RunOptions {
-    std::uintmax_t fileSizeLimit = 0;  // RLIMIT_FSIZE, when nonzero
+    std::uintmax_t fileSizeLimit = 64 << 20;  // RLIMIT_FSIZE, when nonzero
     std::uintmax_t memoryLimit = 0;    // RLIMIT_AS, when nonzero
     int standardOutput = -1;           // a descriptor to be its standard output, instead of the file
     bool asStranger = false;           // as the unprivileged uid and gid 65534 (the caller must be root)
