@@ -188,10 +188,10 @@ bool replaceOutputFile(const clXML& document, const std::string& outputPath) {
         const std::uintmax_t size = text.bytes + carriageReturns + std::strlen(declarationLine) + 1;
 
         const std::string target = followLinks(outputPath);
-        const int descriptor = host::ownDescriptor(target);
-        if (descriptor >= 0 || writesThrough(outputPath)) {
+        if (writesThrough(outputPath)) {
             // A descriptor, a device or a pipe cannot be replaced: it takes
             // the bytes as they come.
+            const int descriptor = host::ownDescriptor(target);
             const bool opened = descriptor >= 0 ? file.openDescriptor(descriptor) : file.openExisting(outputPath);
             return opened && file.reserve(size) && writeReplacement(document, file) && file.close();
         }
