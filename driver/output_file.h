@@ -28,12 +28,7 @@ std::string temporaryPathFor(const std::string& target);
 // empty path names none.
 bool namesSameFile(const std::string& a, const std::string& b);
 
-// Whether the writer's text opens with a declaration node, that is, its
-// first '>' is the one that closes a declaration's line.
-bool exportOpensWithDeclaration(const qor::utility::clXML& document);
-
-// Writes the declaration line, an LF and the document's text (its own
-// declaration, when it opens with one, replaced) to the output. One of the
+// Writes the output's text (see output_text.h) to the output. One of the
 // process's own descriptors, a device or a pipe is written through. A
 // regular file, or the file a link names, is replaced whole: the content
 // goes to a new private file at the temporary path, locked against other

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/output_file.h"
+#include "driver/output_text.h"
 #include "driver/swf_rules.h"
 #include "xml/xml.h"
 

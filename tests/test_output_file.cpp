@@ -49,40 +49,6 @@ protected:
     std::string output;
 };
 
-TEST_F(OutputFile, ReplacesTheDocumentsOwnDeclaration) {
-    parse("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<swf version=\"10\">\xE9</swf>");
-    ASSERT_TRUE(replaceOutputFile(doc, output));
-    EXPECT_EQ(read(output), declaration + qor_test::hostLines("\n  <swf version=\"10\">\n\xE9\n  </swf>\n"));
-    EXPECT_FALSE(fs::exists(temporaryPath(output)));
-}
-
-TEST_F(OutputFile, CutsOnlyADeclarationsLine) {
-    parse("<swf><a/></swf>");
-    EXPECT_FALSE(exportOpensWithDeclaration(doc));
-    ASSERT_TRUE(replaceOutputFile(doc, output));
-    EXPECT_EQ(read(output), declaration + qor_test::hostLines("  <swf>\n    <a/>\n  </swf>\n"));
-
-    parse("<!-- c --><?xml version=\"1.0\"?><a/>");
-    EXPECT_FALSE(exportOpensWithDeclaration(doc));
-    parse("a>b<?xml version=\"1.0\"?><a/>");
-    EXPECT_FALSE(exportOpensWithDeclaration(doc));
-    parse("\xEF\xBB\xBF<?xml version=\"1.0\"?><a/>");
-    EXPECT_TRUE(exportOpensWithDeclaration(doc));
-    ASSERT_TRUE(replaceOutputFile(doc, output));
-    EXPECT_EQ(read(output), declaration + qor_test::hostLines("\n  <a/>\n"));
-    EXPECT_FALSE(exportOpensWithDeclaration(qor::utility::clXML()));
-}
-
-TEST_F(OutputFile, FindsTheDeclarationsEndWhereverItLies) {
-    const std::string longText(5000, 'x');
-    parse(longText + "<?xml version=\"" + longText + "\"?><a/>");
-    ASSERT_TRUE(replaceOutputFile(doc, output));
-    EXPECT_EQ(read(output), declaration + qor_test::hostLines("\n  <a/>\n"));
-    parse("<?xml v=\"x\"?><a/>");
-    doc.find("xml")->searchAttribute("v")->second = "a>b";  // a '>' the writer puts before the real end
-    EXPECT_FALSE(exportOpensWithDeclaration(doc));
-}
-
 TEST_F(OutputFile, KeepsAnExistingOutputsPermissions) {
 #ifdef _WIN32
     GTEST_SKIP() << "POSIX permission bits";
