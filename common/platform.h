@@ -29,6 +29,11 @@ public:
     // gives the bytes that could be read.
     bool open(const std::string& path);
 
+    // The same for the file open at descriptor (a POSIX descriptor, or the
+    // C runtime's on Windows), read from its start whatever its offset. The
+    // descriptor stays the caller's, open.
+    bool openDescriptor(int descriptor);
+
     const char* data() const { return bytes; }
     std::size_t size() const { return length; }
 

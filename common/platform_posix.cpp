@@ -20,13 +20,13 @@ namespace {
 
 std::atomic<bool> mappingAllowed{false};
 
-// Reads from fd until its end or the expected size, whichever comes first;
-// a file that shrinks meanwhile gives what could be read.
+// Reads from fd's start until its end or the expected size, whichever
+// comes first; a file that shrinks meanwhile gives what could be read.
 bool readAll(int fd, std::size_t expected, std::string& buffer) {
     buffer.resize(expected);
     std::size_t done = 0;
     while (done < expected) {
-        const ssize_t got = ::read(fd, &buffer[done], expected - done);
+        const ssize_t got = ::pread(fd, &buffer[done], expected - done, static_cast<off_t>(done));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return false;
         if (got == 0) break;
@@ -47,6 +47,13 @@ bool clFileBytes::open(const std::string& path) {
     // Without O_NONBLOCK, opening a named pipe would wait for a writer.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
+    const bool read = openDescriptor(fd);
+    ::close(fd);
+    return read;
+}
+
+bool clFileBytes::openDescriptor(int fd) {
+    close();
     struct stat info;
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     const auto size = regular ? static_cast<std::uintmax_t>(info.st_size) : 0;
@@ -66,7 +73,6 @@ bool clFileBytes::open(const std::string& path) {
         bytes = buffer.data();
         length = buffer.size();
     }
-    ::close(fd);
     if (!read) close();
     return read;
 }

@@ -36,64 +36,151 @@ constexpr const char* textLineEnd = "\r\n";
 constexpr const char* textLineEnd = "\n";
 #endif
 
-// What a path names once symbolic links are followed. A stream is anything
-// but a regular file or a directory: a device, a pipe, a socket.
-enum enPathKind { PATH_MISSING, PATH_REGULAR, PATH_DIRECTORY, PATH_STREAM };
-enPathKind pathKind(const std::string& path);
-
-// The descriptor of this process that path names (/dev/stdout,
-// /dev/fd/N, /proc/self/fd/N and the like), or -1 when it names none.
-int ownDescriptor(const std::string& path);
-
-// The steps that put a new file in place, in order. For tests: when set,
-// beforeStep is called with the step and the path it acts on just before
-// each, so a test can see their order or meddle at the worst moment.
-enum enStep { STEP_SET_ATTRIBUTES, STEP_SYNC_DATA, STEP_RENAME, STEP_SYNC_DIRECTORY };
+// The steps of a run after its paths are resolved, in order. For tests:
+// when set, beforeStep is called with the step and the path it concerns
+// just before each, so a test can see their order or meddle at the worst
+// moment. The input is read at once after it is resolved.
+enum enStep { STEP_INPUT_READ, STEP_SET_ATTRIBUTES, STEP_SYNC_DATA, STEP_RENAME, STEP_SYNC_DIRECTORY };
 extern void (*beforeStep)(enStep step, const std::string& path);
+
+// Which file an open file is, for as long as it exists: no other file has
+// the same identity meanwhile.
+struct clFileId {
+    std::uint64_t device = 0;
+    std::uint64_t index = 0;
+    bool known = false;
+    bool operator==(const clFileId& other) const {
+        return known && other.known && device == other.device && index == other.index;
+    }
+};
+
+// What a path named when it was resolved.
+enum enPlaceKind {
+    PLACE_UNREACHABLE,  // a directory on the way missing, a loop, or a link not safe to follow
+    PLACE_MISSING,      // nothing at the last name; the directory that would hold it is there
+    PLACE_REGULAR,
+    PLACE_DIRECTORY,
+    PLACE_STREAM,     // a device, a pipe or a socket
+    PLACE_DESCRIPTOR  // one of this process's own descriptors: /dev/stdout, /dev/fd/N and the like
+};
+
+// A path resolved once, name by name from the directory it starts in, the
+// links followed by the run itself: the directory that holds the last name
+// and whatever stands at that name are held open, so that every later step
+// acts on them and never on the path again. A link owned by someone other
+// than root or the user running the tool is followed only to what that
+// same someone owns (after any further links); anything else is refused.
+class clPlace {
+public:
+    clPlace() = default;
+    ~clPlace();
+    clPlace(const clPlace&) = delete;
+    clPlace& operator=(const clPlace&) = delete;
+
+    enPlaceKind resolve(const std::string& path);
+    enPlaceKind kind() const { return placeKind; }
+    // The file that stood at the last name; unknown when there was none.
+    const clFileId& file() const { return fileId; }
+    // The path of the last name as resolved, links replaced by what they
+    // name: for tests and the step seam, never to be opened.
+    const std::string& resolvedPath() const { return spelled; }
+
+private:
+    friend class clInputFile;
+    friend class clOutputFile;
+    void reset();
+
+    enPlaceKind placeKind = PLACE_UNREACHABLE;
+    clFileId fileId;
+    std::string spelled;
+    std::string name;  // the last name, within directory
+#ifdef _WIN32
+    std::string directory;  // the directory's path: the host offers no calls relative to a handle
+    void* held = nullptr;   // what stands at the last name
+#else
+    int directory = -1;  // the directory holding the last name
+    int held = -1;       // what stands at the last name, opened only to look at it
+    int descriptor = -1;  // PLACE_DESCRIPTOR: which of this process's descriptors
+#endif
+};
+
+// The input, resolved and opened once for reading: a regular file, or one
+// of this process's descriptors that is one.
+class clInputFile {
+public:
+    clInputFile() = default;
+    ~clInputFile();
+    clInputFile(const clInputFile&) = delete;
+    clInputFile& operator=(const clInputFile&) = delete;
+
+    bool open(const std::string& path);
+    // The open file, as the library's load takes it (a C runtime
+    // descriptor on Windows).
+    int descriptor() const { return fd; }
+    const clFileId& file() const { return fileId; }
+    std::uintmax_t size() const { return bytes; }
+
+private:
+    clPlace place;
+    int fd = -1;
+    clFileId fileId;
+    std::uintmax_t bytes = 0;
+};
+
+// The name of a new file beside the one named name: its start, a dot, ten
+// letters and digits drawn from random, and ".tmp"; never longer than a
+// directory entry may be (255 bytes).
+inline std::string temporaryNameFor(const std::string& name, std::uint64_t random) {
+    static const char symbols[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    std::string tail = ".";
+    for (int i = 0; i < 10; ++i, random /= 62) tail += symbols[random % 62];
+    tail += ".tmp";
+    constexpr std::size_t maxNameSize = 255;
+    return name.substr(0, maxNameSize - tail.size()) + tail;
+}
 
 // A file written through the host's own calls, unbuffered: each write
 // reaches the host at once, and a short write is a failed one. Every
-// change after it is open goes through the open file, never its path.
+// change after it is open goes through the open file or the directory
+// held for it, never a path.
 class clOutputFile : public std::streambuf {
 public:
     clOutputFile() = default;
-    ~clOutputFile() override;  // closes, releasing any lock
+    ~clOutputFile() override;  // closes it
     clOutputFile(const clOutputFile&) = delete;
     clOutputFile& operator=(const clOutputFile&) = delete;
 
-    // Opens what already exists at path for writing, as it is: a device or
-    // a pipe takes the bytes as they come.
-    bool openExisting(const std::string& path);
+    // Opens what place found for writing, as it is, when it can only be
+    // written through: a device or a pipe (a FIFO waits for its reader),
+    // or a duplicate of one of this process's descriptors.
+    bool openThrough(const clPlace& place);
 
-    // Writes into a duplicate of one of this process's descriptors.
-    bool openDescriptor(int descriptor);
-
-    // Creates a new regular file at path that only this user may read or
-    // write, and holds an exclusive lock on it until closed, so that
-    // writers of one path take turns. A file already there is waited for
-    // only while another run of this user holds it; anything else there is
-    // removed, never followed, opened for writing or truncated. False when
-    // something that cannot be removed is in the way.
-    bool createLocked(const std::string& path);
+    // Creates a new regular file in the directory place holds, under a
+    // fresh random name beside place's own, that only this user may read
+    // or write. Nothing already there is ever opened, locked or removed.
+    bool createBeside(const clPlace& place);
 
     // Sets aside room for bytes more bytes in a regular file, without
     // changing its size; false when they cannot fit (a full disk, a file
     // size limit). Anything else takes its bytes as they come.
     bool reserve(std::uintmax_t bytes);
 
-    // Gives the file the permissions of the file at model, with its owner,
-    // group, access list and security label where this user may set them;
-    // with no file at model, the permissions a newly created file gets.
-    bool takeAttributes(const std::string& model);
+    // Gives the new file the permissions of the file place found, with its
+    // owner, group, access list and security label where this user may set
+    // them; when place found none, the permissions a newly created file gets.
+    bool takeAttributes(const clPlace& place);
 
     // Writes the file's data through to storage.
     bool syncData();
 
-    // Whether path still names this file.
-    bool isAt(const std::string& path) const;
+    // Renames the new file over place's last name in one step, and syncs
+    // the directory, so that it survives a power cut once this returns
+    // true: a reader sees the old file or the new one, never a mix. With
+    // mustReplace, only while that name still stands for that file.
+    bool replace(const clPlace& place, const clFileId* mustReplace);
 
-    // Removes path when it still names this file, and nothing else.
-    void removeIfAt(const std::string& path);
+    // Removes the new file, while its name is still its own.
+    void discard();
 
     // False when the host reports an error closing it.
     bool close();
@@ -107,20 +194,20 @@ protected:
     }
 
 private:
+    bool isOwnName() const;
+
+    std::string temporaryName;  // of a created file, in the held directory
+    std::string temporaryPath;  // the same, as resolved: for the step seam
 #ifdef _WIN32
     void* handle = nullptr;
-    std::string path;  // of a created file, whose disk's free space may be asked
+    std::string directory;
 #else
     int fd = -1;
+    int directory = -1;
     long long writtenBytes = 0;      // since the file was opened
     long long writtenBackBytes = 0;  // of those, already handed to storage
 #endif
 };
-
-// Puts the file at from in place of the one at to, in one step that
-// survives a power cut once this returns true: a reader of to sees the old
-// file or the new one, never a mix.
-bool replaceFile(const std::string& from, const std::string& to);
 
 }  // namespace host
 

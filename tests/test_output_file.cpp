@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -45,9 +47,34 @@ protected:
         return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     }
 
+    // Replaces the file at path, resolved as a run resolves its output.
+    bool replaceAt(const std::string& path) {
+        host::clPlace place;
+        place.resolve(path);
+        return replaceOutputFile(doc, place, nullptr);
+    }
+
+    // Every name in the directory: shows anything left behind.
+    std::vector<std::string> names() const {
+        std::vector<std::string> all;
+        for (const auto& entry : fs::directory_iterator(dir)) all.push_back(entry.path().filename().string());
+        std::sort(all.begin(), all.end());
+        return all;
+    }
+
     fs::path dir;
     std::string output;
 };
+
+// The temporary file's name as the step seam reports it: beside the
+// output, its name's start, ten random letters or digits and ".tmp".
+bool isTemporaryBeside(const std::string& path, const std::string& output) {
+    const std::string tail = path.size() > output.size() ? path.substr(output.size()) : "";
+    if (path.compare(0, output.size(), output) != 0 || tail.size() != 15 || tail[0] != '.') return false;
+    for (std::size_t i = 1; i < 11; ++i)
+        if (!std::isalnum(static_cast<unsigned char>(tail[i]))) return false;
+    return tail.compare(11, 4, ".tmp") == 0;
+}
 
 TEST_F(OutputFile, KeepsAnExistingOutputsPermissions) {
 #ifdef _WIN32
@@ -56,7 +83,7 @@ TEST_F(OutputFile, KeepsAnExistingOutputsPermissions) {
     std::ofstream(output) << "old";
     fs::permissions(output, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     parse("<a/>");
-    ASSERT_TRUE(replaceOutputFile(doc, output));
+    ASSERT_TRUE(replaceAt(output));
     EXPECT_EQ(fs::status(output).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
@@ -67,7 +94,7 @@ TEST_F(OutputFile, KeepsAnExistingOutputsOwnerWhereAllowed) {
     std::ofstream(output) << "old";
     ASSERT_EQ(chown(output.c_str(), 12345, 23456), 0);
     parse("<a/>");
-    ASSERT_TRUE(replaceOutputFile(doc, output));
+    ASSERT_TRUE(replaceAt(output));
     struct stat info;
     ASSERT_EQ(stat(output.c_str(), &info), 0);
     EXPECT_EQ(info.st_uid, 12345u);
@@ -75,30 +102,28 @@ TEST_F(OutputFile, KeepsAnExistingOutputsOwnerWhereAllowed) {
 }
 #endif
 
-TEST_F(OutputFile, OverwritesAStaleTemporaryFileAndRemovesIt) {
-    std::ofstream(temporaryPath(output)) << "stale";
+// Whatever stands where a temporary file might go, a file of another run
+// among them, is neither used nor removed: each run makes a name of its own.
+TEST_F(OutputFile, LeavesFilesBesideTheOutputAlone) {
+    std::ofstream(output + ".tmp") << "another's";
     parse("<a/>");
-    ASSERT_TRUE(replaceOutputFile(doc, output));
+    ASSERT_TRUE(replaceAt(output));
     EXPECT_EQ(read(output), declaration + qor_test::hostLines("  <a/>\n"));
-    EXPECT_FALSE(fs::exists(temporaryPath(output)));
+    EXPECT_EQ(read(output + ".tmp"), "another's");
+    EXPECT_EQ(names(), (std::vector<std::string>{"out.xml", "out.xml.tmp"}));
 }
 
 TEST_F(OutputFile, FailsWithoutLeavingAnythingBehind) {
     parse("<a/>");
-    EXPECT_FALSE(replaceOutputFile(doc, (dir / "missing" / "out.xml").string()));
+    EXPECT_FALSE(replaceAt((dir / "missing" / "out.xml").string()));
     EXPECT_TRUE(fs::is_empty(dir));
-
-    std::ofstream(output) << "old";
-    fs::create_directory(temporaryPath(output));
-    EXPECT_FALSE(replaceOutputFile(doc, output));
-    EXPECT_EQ(read(output), "old");
-    EXPECT_TRUE(fs::is_directory(temporaryPath(output)));
 
     const std::string directory = (dir / "sub").string();
     fs::create_directory(directory);
-    EXPECT_FALSE(replaceOutputFile(doc, directory));
+    EXPECT_FALSE(replaceAt(directory));
     EXPECT_TRUE(fs::is_directory(directory));
-    EXPECT_FALSE(fs::exists(temporaryPath(directory)));
+    EXPECT_TRUE(fs::is_empty(directory));
+    EXPECT_EQ(names(), std::vector<std::string>{"sub"});
 }
 
 // What a crash at each step would leave: at the sync, the old output and
@@ -110,22 +135,25 @@ TEST_F(OutputFile, SyncsTheNewFileThenRenamesItThenSyncsTheDirectory) {
     static std::vector<std::string> seen;
     static std::string temporary, out;
     seen.clear();
-    temporary = temporaryPath(output);
+    temporary.clear();
     out = output;
     host::beforeStep = [](host::enStep step, const std::string& path) {
-        const char* const names[] = {"attributes ", "sync ", "rename ", "directory "};
+        const char* const names[] = {"read ", "attributes ", "sync ", "rename ", "directory "};
+        if (step == host::STEP_SET_ATTRIBUTES) temporary = path;
         seen.push_back(names[step] + (step == host::STEP_SYNC_DATA ? read(temporary) + "|" + read(out) : path));
     };
-    const bool replaced = replaceOutputFile(doc, output);
+    const bool replaced = replaceAt(output);
     host::beforeStep = nullptr;
     ASSERT_TRUE(replaced);
+    EXPECT_TRUE(isTemporaryBeside(temporary, output)) << temporary;
     const std::string written = declaration + qor_test::hostLines("\n  <swf version=\"10\"/>\n");
-    std::vector<std::string> steps{"attributes " + output, "sync " + written + "|old", "rename " + temporary};
+    std::vector<std::string> steps{"attributes " + temporary, "sync " + written + "|old", "rename " + temporary};
 #ifndef _WIN32
     steps.push_back("directory " + dir.string());  // Windows writes the move itself through
 #endif
     EXPECT_EQ(seen, steps);
     EXPECT_EQ(read(output), written);
+    EXPECT_EQ(names(), std::vector<std::string>{"out.xml"});
 }
 
 // A program reading the old output for a moment (another run checking the
@@ -140,19 +168,19 @@ TEST_F(OutputFile, OutlastsABriefReaderOfTheOldOutput) {
         reader.reset();
     });
     parse("<a/>");
-    const bool replaced = replaceOutputFile(doc, output);
+    const bool replaced = replaceAt(output);
     leaves.join();
     EXPECT_TRUE(replaced);
     EXPECT_EQ(read(output), declaration + qor_test::hostLines("  <a/>\n"));
-    EXPECT_FALSE(fs::exists(temporaryPath(output)));
+    EXPECT_EQ(names(), std::vector<std::string>{"out.xml"});
 }
 
 #ifndef _WIN32
-// A run finding another's locked temporary file waits for it; when that
-// file is renamed away meanwhile, the run makes a file of its own.
-TEST_F(OutputFile, WaitsForTheWriterBeforeIt) {
-    const std::string temporary = temporaryPath(output);
-    const int other = ::open(temporary.c_str(), O_WRONLY | O_CREAT, 0644);
+// Another writer's file, locked, at the name a temporary file once had:
+// the run neither waits for it nor touches it.
+TEST_F(OutputFile, NeverWaitsForAnotherWriter) {
+    const std::string theirs = output + ".tmp";
+    const int other = ::open(theirs.c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_GE(other, 0);
     ASSERT_EQ(::flock(other, LOCK_EX), 0);
     ASSERT_EQ(::write(other, "theirs", 6), 6);
@@ -161,18 +189,16 @@ TEST_F(OutputFile, WaitsForTheWriterBeforeIt) {
     std::atomic<bool> done{false};
     bool replaced = false;
     std::thread run([&] {
-        replaced = replaceOutputFile(doc, output);
+        replaced = replaceAt(output);
         done = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_FALSE(done);
-    EXPECT_EQ(read(temporary), "theirs");
-    fs::rename(temporary, output);  // the other writer finishes
+    for (int waited = 0; !done && waited < 5000; waited += 10) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(done) << "the run waited for another writer's lock";
     ::close(other);
     run.join();
     EXPECT_TRUE(replaced);
     EXPECT_EQ(read(output), declaration + qor_test::hostLines("  <a/>\n"));
-    EXPECT_FALSE(fs::exists(temporary));
+    EXPECT_EQ(read(theirs), "theirs");
 }
 #endif
 
@@ -189,16 +215,16 @@ TEST_F(OutputFile, ASwappedTemporaryFileChangesNothingElsewhere) {
     }
     static std::string victim, temporary;
     victim = (dir / "victim").string();
-    temporary = temporaryPath(output);
     std::ofstream(victim) << "secret";
     ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
-    host::beforeStep = [](host::enStep step, const std::string&) {
+    host::beforeStep = [](host::enStep step, const std::string& path) {
         if (step != host::STEP_SET_ATTRIBUTES) return;
+        temporary = path;
         fs::rename(temporary, temporary + ".moved");
         fs::create_symlink(victim, temporary);
     };
     parse("<a/>");
-    const bool replaced = replaceOutputFile(doc, output);
+    const bool replaced = replaceAt(output);
     host::beforeStep = nullptr;
     EXPECT_FALSE(replaced);
     struct stat info;
@@ -215,17 +241,15 @@ TEST_F(OutputFile, ASwappedTemporaryFileChangesNothingElsewhere) {
 TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
     std::ofstream(output) << "old";
     ASSERT_EQ(::chmod(output.c_str(), 0640), 0);
-    static std::string temporary;
     static mode_t seen;
-    temporary = temporaryPath(output);
     seen = 0;
-    host::beforeStep = [](host::enStep step, const std::string&) {
+    host::beforeStep = [](host::enStep step, const std::string& path) {
         struct stat info;
-        if (step == host::STEP_SET_ATTRIBUTES && ::lstat(temporary.c_str(), &info) == 0) seen = info.st_mode & 07777;
+        if (step == host::STEP_SET_ATTRIBUTES && ::lstat(path.c_str(), &info) == 0) seen = info.st_mode & 07777;
     };
     const mode_t mask = ::umask(0);
     parse("<a/>");
-    const bool replaced = replaceOutputFile(doc, output);
+    const bool replaced = replaceAt(output);
     ::umask(mask);
     host::beforeStep = nullptr;
     ASSERT_TRUE(replaced);
@@ -236,18 +260,17 @@ TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
 }
 #endif
 
-TEST_F(OutputFile, TellsPathsOfOneFile) {
-    std::ofstream(output) << "x";
-    EXPECT_TRUE(namesSameFile(output, output));
-    EXPECT_TRUE(namesSameFile(output, (dir / "." / "out.xml").string()));
-    EXPECT_FALSE(namesSameFile(output, temporaryPath(output)));
-    EXPECT_EQ(temporaryPath("a/m.xml"), "a/m.xml.tmp");
-    // A name too long for the suffix: shorter, and the same for every run.
-    const std::string longName = "a/" + std::string(253, 'n');
-    const std::string temporary = temporaryPathFor(longName);
-    EXPECT_EQ(temporary, temporaryPathFor(longName));
-    EXPECT_EQ(temporary.size(), 2u + 255u);
-    EXPECT_NE(temporary, temporaryPathFor(longName.substr(0, 255) + "m"));
+// Fresh names for the temporary file: beside the output's own, as long as
+// a directory entry allows at most, and different for each draw.
+TEST(TemporaryName, KeepsTheNamesStartWithinTheLimit) {
+    EXPECT_EQ(host::temporaryNameFor("m.xml", 0), "m.xml.0000000000.tmp");
+    EXPECT_NE(host::temporaryNameFor("m.xml", 1), host::temporaryNameFor("m.xml", 2));
+    EXPECT_NE(host::temporaryNameFor("m.xml", 1), host::temporaryNameFor("m.xml", 1 + 62 * 62 * 62));
+    const std::string longName(253, 'n');
+    const std::string shortened = host::temporaryNameFor(longName, 12345);
+    EXPECT_EQ(shortened.size(), 255u);
+    EXPECT_EQ(shortened.compare(0, 240, longName, 0, 240), 0);
+    EXPECT_EQ(shortened.substr(251), ".tmp");
 }
 
 }  // namespace

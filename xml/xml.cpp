@@ -86,6 +86,12 @@ void clXML::load(const std::string& path) {
     if (file.open(path)) parseText(&root, file.data(), file.size(), 0, &file);
 }
 
+void clXML::load(int descriptor) {
+    root.removeChildren();
+    platform::clFileBytes file;
+    if (file.openDescriptor(descriptor)) parseText(&root, file.data(), file.size(), 0, &file);
+}
+
 void clXML::parse(clXMLNode* node, const std::string& text, std::size_t start) {
     parseText(node, text.data(), contentSize(text), start, nullptr);
 }

@@ -33,6 +33,11 @@ public:
     /// but a readable regular file leaves the document empty.
     void load(const std::string& path);
 
+    /// The same for the file open at descriptor (POSIX, or the C runtime's
+    /// on Windows), read from its start; the descriptor stays the
+    /// caller's. For a file opened once and checked by the caller.
+    void load(int descriptor);
+
     /// Parses text from start in one forward pass, appending the top-level
     /// nodes after the children node (root when null) already has; nothing
     /// is cleared first. node owns the new nodes, as with addChild. Any bytes

@@ -1,5 +1,6 @@
 #include "tool_runner.h"
 
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -232,4 +233,20 @@ void writeFile(const std::string& path, const std::string& bytes) {
 bool exists(const std::string& path) {
     std::error_code error;
     return fs::exists(fs::symlink_status(path, error));
+}
+
+std::vector<std::string> temporaryFilesBeside(const std::string& path) {
+    const fs::path of(path);
+    const std::string name = of.filename().string();
+    std::vector<std::string> found;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(of.parent_path(), error)) {
+        const std::string candidate = entry.path().filename().string();
+        if (candidate.size() != name.size() + 15 || candidate.compare(0, name.size(), name) != 0) continue;
+        const std::string tail = candidate.substr(name.size());
+        bool letters = tail[0] == '.' && tail.compare(11, 4, ".tmp") == 0;
+        for (std::size_t i = 1; i < 11; ++i) letters = letters && std::isalnum(static_cast<unsigned char>(tail[i]));
+        if (letters) found.push_back(entry.path().string());
+    }
+    return found;
 }

@@ -72,6 +72,9 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 // Whether anything, even a dangling link, has this name.
 bool exists(const std::string& path);
+// The names of the files a run makes beside path before the one it puts
+// in place (path's name, a dot, ten letters or digits, ".tmp"), full paths.
+std::vector<std::string> temporaryFilesBeside(const std::string& path);
 
 // Newlines as a text-mode stream of this host writes them: the tool's
 // standard output, and the body the writer puts in its file.
