@@ -23,6 +23,7 @@
 #include <string>
 #include <thread>
 
+#include "second_user.h"
 #include "tool_runner.h"
 
 namespace fs = std::filesystem;
@@ -213,6 +214,97 @@ TEST_F(ToolOutputSecurity, KeepsTheAccessList) {
     kept.resize(static_cast<std::size_t>(size));
     EXPECT_EQ(kept, acl);
     EXPECT_EQ(readFile(output), patchedMovie);
+}
+
+// Links another user planted, in a directory that anyone may write (as
+// /tmp) or in that user's own tree: root follows one only to what that
+// same user owns, after any further links. Refused, the run changes
+// nothing and reports the path it could not open or write.
+TEST_F(ToolOutputSecurity, AnotherUsersLinkLeadsOnlyToWhatThatUserOwns) {
+    requireStranger();
+    makeShared();
+    const std::string vault = dir.path("vault");  // root's, which only root may enter
+    fs::create_directory(vault);
+    ASSERT_EQ(chmod(vault.c_str(), 0700), 0);
+    const std::string secret = vault + "/secret.xml";
+    writeFile(secret, movie);
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    const std::string thirdHome = dir.path("third");  // a third user's private movie
+    fs::create_directory(thirdHome);
+    const std::string thirdMovie = thirdHome + "/movie.xml";
+    writeFile(thirdMovie, movie);
+    ASSERT_EQ(chmod(thirdMovie.c_str(), 0600), 0);
+    ASSERT_EQ(chown(thirdMovie.c_str(), 65533, 65533), 0);
+    ASSERT_EQ(chown(thirdHome.c_str(), 65533, 65533), 0);
+    ASSERT_EQ(chmod(thirdHome.c_str(), 0700), 0);
+    const std::string strangers = dir.path("strangers.xml");  // the stranger's own
+    writeFile(strangers, movie);
+    ASSERT_EQ(chown(strangers.c_str(), qor_test::stranger, qor_test::stranger), 0);
+    const std::string rootsLink = dir.path("roots-link");  // root's own link to its secret
+    ASSERT_EQ(symlink(secret.c_str(), rootsLink.c_str()), 0);
+
+    struct Case {
+        const char* name;
+        std::string target;  // of the stranger's link
+        bool asInput;        // the link is INPUT (else OUTPUT, with in.xml as INPUT)
+        std::string suffix;  // what the given path adds after the link
+        bool followed;
+    };
+    const Case cases[] = {
+        {"output to root's private file", secret, false, "", false},
+        {"output to a new name in root's directory", vault + "/new.xml", false, "", false},
+        {"output through root's directory", vault, false, "/secret.xml", false},
+        {"output to root's link to its file", rootsLink, false, "", false},
+        {"input from a third user's private movie", thirdMovie, true, "", false},
+        {"output to the stranger's own file", strangers, false, "", true},
+        {"input from the stranger's own file", strangers, true, "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string link = dir.path("planted");
+        fs::remove(link);
+        ASSERT_TRUE(qor_test::asStranger([&] { return symlink(c.target.c_str(), link.c_str()) == 0; }));
+        const std::string given = link + c.suffix;
+        const std::string out = dir.path("out.xml");
+        fs::remove(out);
+        const RunResult result = c.asInput ? dir.run({given, out}, 1 << 20) : dir.run({input, given}, 1 << 20);
+        if (c.followed) {
+            EXPECT_EQ(result.status, 0);
+            EXPECT_EQ(readFile(c.asInput ? out : strangers), patchedMovie);
+            writeFile(strangers, movie);
+        } else if (c.asInput) {
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(result.out, "Can't Open File : " + given + "\n");
+            EXPECT_FALSE(exists(out));
+        } else {
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(result.out, "swf tag changed\nFileAttributes tag changed\nCan't Write File : " + given + "\n");
+        }
+        EXPECT_EQ(readFile(secret), movie);
+        EXPECT_EQ(readFile(thirdMovie), movie);
+        EXPECT_FALSE(exists(vault + "/new.xml"));
+        struct stat info;
+        ASSERT_EQ(stat(secret.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, 0u);
+        EXPECT_EQ(info.st_mode & 07777, 0600u);
+    }
+}
+
+// Root's run in a directory that anyone may write leaves another user's
+// file at the name a temporary file once had, which the stranger could
+// not remove, where it is.
+TEST_F(ToolOutputSecurity, AnotherUsersFileBesideTheOutputIsNeverRemoved) {
+    requireStranger();
+    makeShared();
+    const std::string theirs = output + ".tmp";
+    writeFile(theirs, "a third user's report");
+    ASSERT_EQ(chown(theirs.c_str(), 65533, 65533), 0);
+    ASSERT_EQ(chmod(theirs.c_str(), 0600), 0);
+    writeFile(output, movie);
+    const RunResult result = dir.run({output, output}, 1 << 20);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(readFile(output), patchedMovie);
+    EXPECT_EQ(readFile(theirs), "a third user's report");
 }
 
 }  // namespace

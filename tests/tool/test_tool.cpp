@@ -286,4 +286,28 @@ TEST_F(ToolPaths, HostileNamesAreBytesNotCommands) {
     EXPECT_FALSE(exists("pwned"));
 }
 
+// A message is one line whatever the name holds: a batch's log cannot be
+// given a line the tool never wrote. Control bytes are shown escaped, any
+// other byte as it is.
+TEST_F(ToolPaths, ControlBytesInNamesAreShownEscaped) {
+#ifdef _WIN32
+    GTEST_SKIP() << "such names are not allowed there";
+#else
+    const struct {
+        std::string name, shown;
+    } cases[] = {
+        {"x\nswf tag changed", "x\\nswf tag changed"},
+        {"tab\there\rcr", "tab\\there\\x0Dcr"},
+        {"esc\x1B[2Jdel\x7F", "esc\\x1B[2Jdel\\x7F"},
+        {"back\\slash \xC3\xA9", "back\\slash \xC3\xA9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shown);
+        const RunResult result = run({dir.path(c.name), output});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "Can't Open File : " + dir.path(c.shown) + "\n");
+    }
+#endif
+}
+
 }  // namespace
