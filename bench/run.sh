@@ -109,7 +109,7 @@ unit() {
         rm -rf "$out" && mkdir -p "$out"
         once xargs -P2 -n2 "$bin" <"$list"
     else
-        rm -f "$out" "$out.tmp"
+        rm -f "$out" "$out".*.tmp
         # shellcheck disable=SC2016  # expanded by the inner shell
         once sh -c 'i=0; while [ $i -lt "$1" ]; do "$2" "$3" "$4" || exit 1; i=$((i + 1)); done' \
             sh "$reps" "$bin" "$in" "$out"
@@ -204,7 +204,7 @@ for name in "${inputs[@]}"; do
             fi
         done
     done
-    rm -rf "$out" "$out.tmp"
+    rm -rf "$out" "$out".*.tmp
     for prog in "${programs[@]}"; do
         [ -z "${note[$prog]:-}" ] || continue
         # shellcheck disable=SC2086

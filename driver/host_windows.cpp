@@ -1,14 +1,24 @@
-// The tool's host layer on Windows.
+// The tool's host layer on Windows. The host has no calls that work
+// relative to a held directory, so paths are resolved by the host itself
+// and names are used within the directory found; every file is opened
+// once, and what is learnt about it comes from its handle.
 #ifdef _WIN32
 
+#define _CRT_RAND_S  // rand_s, drawn from the host's own random source
 #define WIN32_LEAN_AND_MEAN
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
 #include <windows.h>
 #include <aclapi.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 #include "driver/host.h"
@@ -17,61 +27,75 @@ namespace host {
 
 namespace {
 
-// Each pass of the loop that creates the locked file either removes a
-// stale entry or follows a writer that has finished; this bounds a
-// pathological file system, not a busy one.
-constexpr int maxCreateAttempts = 1000;
+namespace fs = std::filesystem;
 
 // Others may rename or remove a file while it is open here, as this run will.
 constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Opens what is at path without creating it; a console asks for an
-// access right before it tells what it is.
-HANDLE openExistingForQuery(const std::string& path) {
-    HANDLE handle = CreateFileA(path.c_str(), 0, shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+// A fresh name collides only with a file made for the purpose; a few
+// tries more than any chance collision needs, and a bound on one that is not.
+constexpr int maxCreateAttempts = 100;
+
+// As many links as the host itself follows before it calls a chain a loop.
+constexpr int maxLinksFollowed = 40;
+
+clFileId identityOf(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info;
+    clFileId id;
+    if (!GetFileInformationByHandle(handle, &info)) return id;
+    id.device = info.dwVolumeSerialNumber;
+    id.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    id.known = true;
+    return id;
+}
+
+// Opens what is at path without creating it, to look at it; a console asks
+// for an access right before it tells what it is.
+HANDLE openToLook(const std::string& path) {
+    HANDLE handle = CreateFileA(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, shareAll, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         handle = CreateFileA(path.c_str(), GENERIC_WRITE, shareAll, nullptr, OPEN_EXISTING, 0, nullptr);
     }
     return handle;
 }
 
-bool isSameFile(HANDLE handle, const std::string& path) {
-    const HANDLE other = openExistingForQuery(path);
-    if (other == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION a, b;
-    const bool same = GetFileInformationByHandle(handle, &a) && GetFileInformationByHandle(other, &b) &&
-                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-                      a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
-    CloseHandle(other);
-    return same;
+clFileId identityAt(const std::string& path) {
+    const HANDLE handle = openToLook(path);
+    if (handle == INVALID_HANDLE_VALUE) return clFileId();
+    const clFileId id = identityOf(handle);
+    CloseHandle(handle);
+    return id;
 }
 
-// The lock is on one byte far past any data: locks here bind every reader
-// too, and other programs may read the file meanwhile. A file system
-// without locks gives no turns, but still a whole file.
-void lockWaiting(HANDLE handle) {
-    OVERLAPPED lockedByte = {};
-    lockedByte.OffsetHigh = 0x40000000;
-    LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockedByte);
+bool isDirectory(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(handle, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Something is at path where a new file must go: a file that another run
-// is writing is waited for; anything else (left by a killed run, a file
-// with other names) is removed, never opened for writing. False when it
-// stays in the way.
-bool clearWay(const std::string& path) {
-    const HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (held != INVALID_HANDLE_VALUE) {
-        BY_HANDLE_FILE_INFORMATION info;
-        const bool single = GetFileType(held) == FILE_TYPE_DISK && GetFileInformationByHandle(held, &info) &&
-                            info.nNumberOfLinks == 1;
-        if (single) lockWaiting(held);
-        // Still there once its lock is free: its run was killed.
-        const bool stale = !single || isSameFile(held, path);
-        CloseHandle(held);
-        if (!stale) return true;
+// The path a symbolic link at path names, through chains of links, or
+// path itself when it is no link; empty for a loop. The new file goes
+// beside the file a link names, so that the link stays.
+std::string followLinks(const std::string& path) {
+    fs::path at = path;
+    for (int followed = 0; followed <= maxLinksFollowed; ++followed) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(at, error))) return at.string();
+        const fs::path target = fs::read_symlink(at, error);
+        if (error) return "";
+        at = target.is_absolute() ? target : at.parent_path() / target;
     }
-    return DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    return "";
+}
+
+std::uint64_t randomBits() {
+    unsigned int low = 0, high = 0;
+    if (rand_s(&low) == 0 && rand_s(&high) == 0) return (static_cast<std::uint64_t>(high) << 32) | low;
+    // Any name will do where none can be drawn: a taken one is only tried again.
+    static std::uint64_t counter = 0;
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<std::uint64_t>(now.QuadPart) * 0x9E3779B97F4A7C15ull + GetCurrentProcessId() + ++counter;
 }
 
 }  // namespace
@@ -84,53 +108,92 @@ void prepareProcess() {}
 clBusErrorExit::clBusErrorExit(std::string text) : message(std::move(text)) {}
 clBusErrorExit::~clBusErrorExit() = default;
 
-enPathKind pathKind(const std::string& path) {
-    const HANDLE handle = openExistingForQuery(path);
-    if (handle == INVALID_HANDLE_VALUE) return PATH_MISSING;
-    enPathKind kind = PATH_STREAM;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileType(handle) == FILE_TYPE_DISK) {
-        const bool directory = GetFileInformationByHandle(handle, &info) &&
-                               (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        kind = directory ? PATH_DIRECTORY : PATH_REGULAR;
-    }
-    CloseHandle(handle);
-    return kind;
+clPlace::~clPlace() { reset(); }
+
+void clPlace::reset() {
+    if (held) CloseHandle(static_cast<HANDLE>(held));
+    held = nullptr;
+    placeKind = PLACE_UNREACHABLE;
+    fileId = clFileId();
+    spelled.clear();
+    name.clear();
+    directory.clear();
 }
 
-int ownDescriptor(const std::string&) { return -1; }
+enPlaceKind clPlace::resolve(const std::string& path) {
+    reset();
+    if (path.empty()) return placeKind;
+    spelled = followLinks(path);
+    if (spelled.empty()) return placeKind;
+    const std::size_t cut = spelled.find_last_of("/\\:");
+    directory = cut == std::string::npos ? "" : spelled.substr(0, cut + 1);  // ends in its separator
+    name = cut == std::string::npos ? spelled : spelled.substr(cut + 1);
+
+    const HANDLE handle = openToLook(spelled);
+    if (handle == INVALID_HANDLE_VALUE) {
+        // Nothing there: a new file may go there if its directory is.
+        if (GetLastError() != ERROR_FILE_NOT_FOUND || name.empty()) return placeKind;
+        const HANDLE parent = openToLook(directory.empty() ? "." : directory);
+        if (parent == INVALID_HANDLE_VALUE) return placeKind;
+        const bool inDirectory = isDirectory(parent);
+        CloseHandle(parent);
+        return placeKind = inDirectory ? PLACE_MISSING : PLACE_UNREACHABLE;
+    }
+    held = handle;
+    fileId = identityOf(handle);
+    if (GetFileType(handle) != FILE_TYPE_DISK) return placeKind = PLACE_STREAM;
+    return placeKind = isDirectory(handle) ? PLACE_DIRECTORY : PLACE_REGULAR;
+}
+
+clInputFile::~clInputFile() {
+    if (fd >= 0) _close(fd);
+}
+
+bool clInputFile::open(const std::string& path) {
+    // One open, for reading, of whatever the path names; it must be a
+    // regular file. Others may still replace it meanwhile, as this run will.
+    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size;
+    if (GetFileType(handle) != FILE_TYPE_DISK || isDirectory(handle) || !GetFileSizeEx(handle, &size)) {
+        CloseHandle(handle);
+        return false;
+    }
+    fileId = identityOf(handle);
+    bytes = static_cast<std::uintmax_t>(size.QuadPart);
+    fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd < 0) CloseHandle(handle);
+    return fd >= 0;
+}
 
 clOutputFile::~clOutputFile() { close(); }
 
-bool clOutputFile::openExisting(const std::string& path) {
+bool clOutputFile::openThrough(const clPlace& place) {
     close();
-    const HANDLE opened = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    if (place.kind() != PLACE_STREAM) return false;
+    const HANDLE opened = CreateFileA(place.spelled.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
     if (opened == INVALID_HANDLE_VALUE) return false;
     handle = opened;
     return true;
 }
 
-bool clOutputFile::openDescriptor(int) { return false; }
-
-bool clOutputFile::createLocked(const std::string& path) {
+bool clOutputFile::createBeside(const clPlace& place) {
     close();
     for (int attempt = 0; attempt < maxCreateAttempts; ++attempt) {
+        const std::string candidate = temporaryNameFor(place.name, randomBits());
+        const std::string path = place.directory + candidate;
         const HANDLE created = CreateFileA(path.c_str(), GENERIC_WRITE | WRITE_DAC | WRITE_OWNER | READ_CONTROL,
                                            shareAll, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (created == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || !clearWay(path)) return false;
-            continue;
-        }
-        lockWaiting(created);
-        // Another run may have taken it for stale before the lock was held.
-        if (isSameFile(created, path)) {
+        if (created != INVALID_HANDLE_VALUE) {
             handle = created;
-            this->path = path;
+            directory = place.directory;
+            temporaryName = candidate;
+            temporaryPath = path;
             return true;
         }
-        CloseHandle(created);
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
     return false;
 }
@@ -146,39 +209,36 @@ bool clOutputFile::reserve(std::uintmax_t bytes) {
     if (error == ERROR_DISK_FULL || error == ERROR_FILE_TOO_LARGE) return false;
     // The file system cannot reserve: its free space has to do.
     ULARGE_INTEGER available;
-    const std::string directory = path.substr(0, path.find_last_of("/\\:") + 1);
     if (!GetDiskFreeSpaceExA(directory.empty() ? nullptr : directory.c_str(), &available, nullptr, nullptr)) return true;
     return bytes <= available.QuadPart;
 }
 
-bool clOutputFile::takeAttributes(const std::string& model) {
-    if (beforeStep) beforeStep(STEP_SET_ATTRIBUTES, model);
+bool clOutputFile::takeAttributes(const clPlace& place) {
+    if (beforeStep) beforeStep(STEP_SET_ATTRIBUTES, temporaryPath);
     const HANDLE file = static_cast<HANDLE>(handle);
     if (!file) return false;
-    // The old file's access list, owner and group, where this user may set
-    // them; a missing model leaves what the directory gave the new file.
+    const HANDLE model = static_cast<HANDLE>(place.held);
+    if (!model) return true;  // a new file keeps what the directory gave it
+    // The old file's access list, owner and group, where this user may set them.
     const SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION |
                                        GROUP_SECURITY_INFORMATION;
     PSID owner = nullptr, group = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoA(model.c_str(), SE_FILE_OBJECT, parts, &owner, &group, &dacl, nullptr, &descriptor) ==
-        ERROR_SUCCESS) {
+    if (GetSecurityInfo(model, SE_FILE_OBJECT, parts, &owner, &group, &dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
         if (SetSecurityInfo(file, SE_FILE_OBJECT, parts, owner, group, dacl, nullptr) != ERROR_SUCCESS) {
             SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
         }
         LocalFree(descriptor);
     }
-    const DWORD attributes = GetFileAttributesA(model.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        const DWORD kept = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                         FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-        FILE_BASIC_INFO basic;
-        if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return false;
-        basic.FileAttributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
-        return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
-    }
-    return true;
+    FILE_BASIC_INFO old;
+    if (!GetFileInformationByHandleEx(model, FileBasicInfo, &old, sizeof old)) return true;
+    const DWORD kept = old.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                             FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return false;
+    basic.FileAttributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
 }
 
 std::streamsize clOutputFile::xsputn(const char* s, std::streamsize n) {
@@ -193,28 +253,18 @@ std::streamsize clOutputFile::xsputn(const char* s, std::streamsize n) {
 }
 
 bool clOutputFile::syncData() {
-    if (beforeStep) beforeStep(STEP_SYNC_DATA, "");
+    if (beforeStep) beforeStep(STEP_SYNC_DATA, temporaryPath);
     return handle && FlushFileBuffers(static_cast<HANDLE>(handle));
 }
 
-bool clOutputFile::isAt(const std::string& path) const {
-    return handle && isSameFile(static_cast<HANDLE>(handle), path);
+bool clOutputFile::isOwnName() const {
+    return handle && !temporaryName.empty() && identityAt(temporaryPath) == identityOf(static_cast<HANDLE>(handle));
 }
 
-void clOutputFile::removeIfAt(const std::string& path) {
-    if (isAt(path)) DeleteFileA(path.c_str());
-}
-
-bool clOutputFile::close() {
-    path.clear();
-    if (!handle) return true;
-    const bool closed = CloseHandle(static_cast<HANDLE>(handle));
-    handle = nullptr;
-    return closed;
-}
-
-bool replaceFile(const std::string& from, const std::string& to) {
-    if (beforeStep) beforeStep(STEP_RENAME, from);
+bool clOutputFile::replace(const clPlace& place, const clFileId* mustReplace) {
+    if (beforeStep) beforeStep(STEP_RENAME, temporaryPath);
+    const std::string target = place.directory + place.name;
+    if (!isOwnName() || (mustReplace && !(identityAt(target) == *mustReplace))) return false;
     // A file that another program holds open cannot be replaced here. Such
     // holds are brief (another run checking the path, a virus scanner, an
     // indexer), so the move is tried again for about two seconds before
@@ -222,11 +272,29 @@ bool replaceFile(const std::string& from, const std::string& to) {
     // returns, directory and all.
     constexpr DWORD patience = 2000;
     for (DWORD waited = 0, pause = 1;; waited += pause, pause = std::min<DWORD>(pause * 2, 100)) {
-        if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        if (MoveFileExA(temporaryPath.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            temporaryName.clear();
+            return true;
+        }
         const DWORD error = GetLastError();
         if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || waited >= patience) return false;
         Sleep(pause);
     }
+}
+
+void clOutputFile::discard() {
+    if (isOwnName()) DeleteFileA(temporaryPath.c_str());
+    temporaryName.clear();
+}
+
+bool clOutputFile::close() {
+    temporaryName.clear();
+    temporaryPath.clear();
+    directory.clear();
+    if (!handle) return true;
+    const bool closed = CloseHandle(static_cast<HANDLE>(handle));
+    handle = nullptr;
+    return closed;
 }
 
 }  // namespace host

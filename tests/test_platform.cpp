@@ -7,6 +7,14 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include "common/platform.h"
 #include "xml/xml.h"
 
@@ -38,6 +46,42 @@ TEST(FileBytes, AFileCutShortWhileLoadedNeverKillsTheCaller) {
     for (int round = 0; round < 200; ++round) qor::utility::clXML document(path.string());
     stop = true;
     cutter.join();
+    fs::remove(path);
+}
+
+// A file opened once by the caller: read whole from its start whatever
+// its offset, and left open; anything but a regular file reads as empty.
+TEST(FileBytes, LoadsAFileOpenAtADescriptor) {
+    const fs::path path = fs::temp_directory_path() / ("qor_fd_" + std::to_string(std::random_device()()) + ".xml");
+    std::ofstream(path, std::ios::binary) << "<a x=\"1\"/><b/>";
+#ifdef _WIN32
+    const int fd = _open(path.string().c_str(), _O_RDONLY | _O_BINARY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(_lseek(fd, 5, SEEK_SET), 5);
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::lseek(fd, 5, SEEK_SET), 5);
+#endif
+    qor::utility::clXML document;
+    document.load(fd);
+    ASSERT_TRUE(document.isLoad());
+    EXPECT_NE(document.find("a"), nullptr);
+    EXPECT_NE(document.find("b"), nullptr);
+    document.load(fd);  // still open, and still read from the start
+    EXPECT_NE(document.find("a"), nullptr);
+#ifdef _WIN32
+    _close(fd);
+#else
+    ::close(fd);
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ASSERT_EQ(::write(ends[1], "<a/>", 4), 4);
+    document.load(ends[0]);
+    EXPECT_FALSE(document.isLoad());
+    ::close(ends[0]);
+    ::close(ends[1]);
+#endif
     fs::remove(path);
 }
 

@@ -21,7 +21,7 @@ names=$(printf '%s\n' "$defined" | sed -E 's/^[0-9a-f]* *[A-Za-z] //' | sort -u)
 outside=$(printf '%s\n' "$names" | grep -Ev \
   '^((typeinfo|typeinfo name|vtable) for )?qor::|^(_init|_fini|_edata|_end|__bss_start)$|^$' || true)
 tool=$(printf '%s\n' "$names" | grep -E \
-  'clOutputFile|replaceFile|copyOwner|beforeSync|clBusErrorExit|prepareProcess|pathKind|endOnBusError' || true)
+  'clOutputFile|clInputFile|clPlace|replaceOutputFile|runUpgrade|clBusErrorExit|prepareProcess|endOnBusError' || true)
 signals=$(printf '%s\n' "$undefined" | grep -Ew 'signal|sigaction' || true)
 
 [ -z "$outside" ] || echo "defined outside qor::: $outside" >&2
