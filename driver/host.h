@@ -95,8 +95,9 @@ private:
     std::string spelled;
     std::string name;  // the last name, within directory
 #ifdef _WIN32
-    std::string directory;  // the directory's path: the host offers no calls relative to a handle
-    void* held = nullptr;   // what stands at the last name
+    // The host offers no calls relative to a handle, and a file held open
+    // cannot be replaced there: the directory is kept as a path.
+    std::string directory;
 #else
     int directory = -1;  // the directory holding the last name
     int held = -1;       // what stands at the last name, opened only to look at it
@@ -119,6 +120,8 @@ public:
     int descriptor() const { return fd; }
     const clFileId& file() const { return fileId; }
     std::uintmax_t size() const { return bytes; }
+    // Once it is read: on some hosts a file open here cannot be replaced.
+    void close();
 
 private:
     clPlace place;

@@ -308,8 +308,12 @@ enPlaceKind clPlace::resolve(const std::string& path) {
     return placeKind = PLACE_STREAM;
 }
 
-clInputFile::~clInputFile() {
+clInputFile::~clInputFile() { close(); }
+
+void clInputFile::close() {
+    // What the file's identity tells stays true: place holds the file open.
     if (fd >= 0) ::close(fd);
+    fd = -1;
 }
 
 bool clInputFile::open(const std::string& path) {

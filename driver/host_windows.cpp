@@ -88,6 +88,31 @@ std::string followLinks(const std::string& path) {
     return "";
 }
 
+// The access list, owner, group and attributes of model, onto file where
+// this user may set them.
+bool copyAttributes(HANDLE model, HANDLE file) {
+    // The old file's access list, owner and group, where this user may set them.
+    const SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION |
+                                       GROUP_SECURITY_INFORMATION;
+    PSID owner = nullptr, group = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(model, SE_FILE_OBJECT, parts, &owner, &group, &dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
+        if (SetSecurityInfo(file, SE_FILE_OBJECT, parts, owner, group, dacl, nullptr) != ERROR_SUCCESS) {
+            SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
+        }
+        LocalFree(descriptor);
+    }
+    FILE_BASIC_INFO old;
+    if (!GetFileInformationByHandleEx(model, FileBasicInfo, &old, sizeof old)) return false;
+    const DWORD kept = old.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                             FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return false;
+    basic.FileAttributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+}
+
 std::uint64_t randomBits() {
     unsigned int low = 0, high = 0;
     if (rand_s(&low) == 0 && rand_s(&high) == 0) return (static_cast<std::uint64_t>(high) << 32) | low;
@@ -111,8 +136,6 @@ clBusErrorExit::~clBusErrorExit() = default;
 clPlace::~clPlace() { reset(); }
 
 void clPlace::reset() {
-    if (held) CloseHandle(static_cast<HANDLE>(held));
-    held = nullptr;
     placeKind = PLACE_UNREACHABLE;
     fileId = clFileId();
     spelled.clear();
@@ -139,14 +162,20 @@ enPlaceKind clPlace::resolve(const std::string& path) {
         CloseHandle(parent);
         return placeKind = inDirectory ? PLACE_MISSING : PLACE_UNREACHABLE;
     }
-    held = handle;
+    // Not held open: here a file that is open cannot be replaced.
     fileId = identityOf(handle);
-    if (GetFileType(handle) != FILE_TYPE_DISK) return placeKind = PLACE_STREAM;
-    return placeKind = isDirectory(handle) ? PLACE_DIRECTORY : PLACE_REGULAR;
+    placeKind = GetFileType(handle) != FILE_TYPE_DISK ? PLACE_STREAM
+                : isDirectory(handle)                 ? PLACE_DIRECTORY
+                                                      : PLACE_REGULAR;
+    CloseHandle(handle);
+    return placeKind;
 }
 
-clInputFile::~clInputFile() {
+clInputFile::~clInputFile() { close(); }
+
+void clInputFile::close() {
     if (fd >= 0) _close(fd);
+    fd = -1;
 }
 
 bool clInputFile::open(const std::string& path) {
@@ -217,28 +246,15 @@ bool clOutputFile::takeAttributes(const clPlace& place) {
     if (beforeStep) beforeStep(STEP_SET_ATTRIBUTES, temporaryPath);
     const HANDLE file = static_cast<HANDLE>(handle);
     if (!file) return false;
-    const HANDLE model = static_cast<HANDLE>(place.held);
-    if (!model) return true;  // a new file keeps what the directory gave it
-    // The old file's access list, owner and group, where this user may set them.
-    const SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION |
-                                       GROUP_SECURITY_INFORMATION;
-    PSID owner = nullptr, group = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(model, SE_FILE_OBJECT, parts, &owner, &group, &dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
-        if (SetSecurityInfo(file, SE_FILE_OBJECT, parts, owner, group, dacl, nullptr) != ERROR_SUCCESS) {
-            SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
-        }
-        LocalFree(descriptor);
-    }
-    FILE_BASIC_INFO old;
-    if (!GetFileInformationByHandleEx(model, FileBasicInfo, &old, sizeof old)) return true;
-    const DWORD kept = old.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                             FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    FILE_BASIC_INFO basic;
-    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return false;
-    basic.FileAttributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
-    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    if (place.kind() != PLACE_REGULAR) return true;  // a new file keeps what the directory gave it
+    // The file found, opened again to be read: if the name now stands for
+    // another file, its attributes are no one's to copy.
+    const HANDLE model = openToLook(place.spelled);
+    if (model == INVALID_HANDLE_VALUE) return false;
+    const bool found = identityOf(model) == place.file();
+    const bool taken = found && copyAttributes(model, file);
+    CloseHandle(model);
+    return taken;
 }
 
 std::streamsize clOutputFile::xsputn(const char* s, std::streamsize n) {

@@ -60,6 +60,7 @@ int runUpgrade(clXML& document, const std::string& inputPath, const std::string&
     } catch (const std::bad_alloc&) {
         return fail(openFailure(inputPath));  // too large to hold: unreadable here
     }
+    input.close();
     if (host::beforeStep) host::beforeStep(host::STEP_INPUT_READ, inputPath);
     if (!document.isLoad()) return fail(openFailure(inputPath));
 
