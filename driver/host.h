@@ -120,6 +120,8 @@ public:
     int descriptor() const { return fd; }
     const clFileId& file() const { return fileId; }
     std::uintmax_t size() const { return bytes; }
+    // What the path named when it was resolved.
+    const clPlace& found() const { return place; }
     // Once it is read: on some hosts a file open here cannot be replaced.
     void close();
 

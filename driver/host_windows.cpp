@@ -179,16 +179,17 @@ void clInputFile::close() {
 }
 
 bool clInputFile::open(const std::string& path) {
-    // One open, for reading, of whatever the path names; it must be a
-    // regular file. Others may still replace it meanwhile, as this run will.
-    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Opened for reading, it must still be the regular file found. Others
+    // may replace it meanwhile, as this run will.
+    if (place.resolve(path) != PLACE_REGULAR) return false;
+    const HANDLE handle = CreateFileA(place.spelled.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER size;
-    if (GetFileType(handle) != FILE_TYPE_DISK || isDirectory(handle) || !GetFileSizeEx(handle, &size)) {
+    fileId = identityOf(handle);
+    if (!(fileId == place.file()) || GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
         CloseHandle(handle);
         return false;
     }
-    fileId = identityOf(handle);
     bytes = static_cast<std::uintmax_t>(size.QuadPart);
     fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
     if (fd < 0) CloseHandle(handle);

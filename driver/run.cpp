@@ -48,8 +48,11 @@ int runUpgrade(clXML& document, const std::string& inputPath, const std::string&
     // acts on what they named then, whatever happens to the names.
     host::clInputFile input;
     if (!input.open(inputPath)) return fail(openFailure(inputPath));
-    host::clPlace output;
-    output.resolve(outputPath);
+    // One path given twice is resolved once: no one can slip another file
+    // in between two resolutions of it.
+    host::clPlace otherOutput;
+    if (outputPath != inputPath) otherOutput.resolve(outputPath);
+    const host::clPlace& output = outputPath == inputPath ? input.found() : otherOutput;
 
     if (inputSizeKnown) inputSizeKnown(input.size());
     try {
