@@ -96,8 +96,11 @@ private:
     std::string name;  // the last name, within directory
 #ifdef _WIN32
     // The host offers no calls relative to a handle, and a file held open
-    // cannot be replaced there: the directory is kept as a path.
+    // cannot be replaced there: the directory is kept as a path, and what a
+    // new file takes from the regular file found is read at once.
     std::string directory;
+    std::string security;           // its security descriptor, self-relative
+    unsigned long attributes = 0;   // its attribute bits
 #else
     int directory = -1;  // the directory holding the last name
     int held = -1;       // what stands at the last name, opened only to look at it

@@ -88,29 +88,19 @@ std::string followLinks(const std::string& path) {
     return "";
 }
 
-// The access list, owner, group and attributes of model, onto file where
-// this user may set them.
-bool copyAttributes(HANDLE model, HANDLE file) {
-    // The old file's access list, owner and group, where this user may set them.
+// The security descriptor of an open file, as bytes; empty when it
+// cannot be read.
+std::string securityOf(HANDLE handle) {
     const SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION |
                                        GROUP_SECURITY_INFORMATION;
-    PSID owner = nullptr, group = nullptr;
-    PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(model, SE_FILE_OBJECT, parts, &owner, &group, &dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
-        if (SetSecurityInfo(file, SE_FILE_OBJECT, parts, owner, group, dacl, nullptr) != ERROR_SUCCESS) {
-            SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
-        }
-        LocalFree(descriptor);
+    if (GetSecurityInfo(handle, SE_FILE_OBJECT, parts, nullptr, nullptr, nullptr, nullptr, &descriptor) !=
+        ERROR_SUCCESS) {
+        return "";
     }
-    FILE_BASIC_INFO old;
-    if (!GetFileInformationByHandleEx(model, FileBasicInfo, &old, sizeof old)) return false;
-    const DWORD kept = old.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                             FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    FILE_BASIC_INFO basic;
-    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return false;
-    basic.FileAttributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
-    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    const std::string bytes(static_cast<const char*>(descriptor), GetSecurityDescriptorLength(descriptor));
+    LocalFree(descriptor);
+    return bytes;
 }
 
 std::uint64_t randomBits() {
@@ -136,6 +126,8 @@ clBusErrorExit::~clBusErrorExit() = default;
 clPlace::~clPlace() { reset(); }
 
 void clPlace::reset() {
+    security.clear();
+    attributes = 0;
     placeKind = PLACE_UNREACHABLE;
     fileId = clFileId();
     spelled.clear();
@@ -167,6 +159,11 @@ enPlaceKind clPlace::resolve(const std::string& path) {
     placeKind = GetFileType(handle) != FILE_TYPE_DISK ? PLACE_STREAM
                 : isDirectory(handle)                 ? PLACE_DIRECTORY
                                                       : PLACE_REGULAR;
+    FILE_BASIC_INFO basic;
+    if (placeKind == PLACE_REGULAR && GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
+        security = securityOf(handle);
+        attributes = basic.FileAttributes;
+    }
     CloseHandle(handle);
     return placeKind;
 }
@@ -248,14 +245,27 @@ bool clOutputFile::takeAttributes(const clPlace& place) {
     const HANDLE file = static_cast<HANDLE>(handle);
     if (!file) return false;
     if (place.kind() != PLACE_REGULAR) return true;  // a new file keeps what the directory gave it
-    // The file found, opened again to be read: if the name now stands for
-    // another file, its attributes are no one's to copy.
-    const HANDLE model = openToLook(place.spelled);
-    if (model == INVALID_HANDLE_VALUE) return false;
-    const bool found = identityOf(model) == place.file();
-    const bool taken = found && copyAttributes(model, file);
-    CloseHandle(model);
-    return taken;
+    // The old file's access list, owner and group, where this user may set them.
+    if (!place.security.empty()) {
+        const auto descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(const_cast<char*>(place.security.data()));
+        PSID owner = nullptr, group = nullptr;
+        PACL dacl = nullptr;
+        BOOL present = FALSE, defaulted = FALSE;
+        GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+        GetSecurityDescriptorGroup(descriptor, &group, &defaulted);
+        GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+        const SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION |
+                                           GROUP_SECURITY_INFORMATION;
+        if (SetSecurityInfo(file, SE_FILE_OBJECT, parts, owner, group, dacl, nullptr) != ERROR_SUCCESS) {
+            SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr);
+        }
+    }
+    const DWORD kept = place.attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                           FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return false;
+    basic.FileAttributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
 }
 
 std::streamsize clOutputFile::xsputn(const char* s, std::streamsize n) {
