@@ -4,10 +4,10 @@
 #   static      whole, at a fixed address
 #   runtime     the C++ runtime linked in, the C library shared
 #   shared      the toolchain's default
-# Batches run the tool once a file, and for a small file most of a run is
-# starting the process, much of it loading shared libraries: linking the
+# Batches run the tool once a file, and for a small file much of a run is
+# starting the process, much of that loading shared libraries: linking the
 # C++ runtime in cut a run on the sample to about 0.8 of its time, the C
-# library cuts it further (README, Performance). So the tool is linked
+# library to about 0.85 of that again (README, Performance). So the tool is linked
 # whole where the toolchain can, and position-independent where it can, so
 # that its addresses are still randomised. QOR_STATIC_TOOL OFF keeps the C
 # library shared, for distributions that want its updates to reach the
