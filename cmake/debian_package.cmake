@@ -35,6 +35,34 @@ set(CPACK_DEBIAN_TOOL_DESCRIPTION "upgrade the XML description of an SWF movie t
 swfupgrade raises the XML description of an SWF movie to version 10 and
 writes it back as indented text, replacing the output file atomically.")
 
+# A tool linked whole carries the C library's code, which is under the
+# LGPL: Debian asks the package to name that code's source package at its
+# exact version (Built-Using), so the archive keeps that source. The C++
+# runtime linked in with it is under the GCC Runtime Library Exception,
+# which asks nothing of the kind, and Debian wants no source named only to
+# track rebuilds, so gcc is not named. CPack has no such field: it follows
+# the Source line.
+if(QOR_TOOL_LINK MATCHES "^static")
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libc.a
+    OUTPUT_VARIABLE libc OUTPUT_STRIP_TRAILING_WHITESPACE)
+  file(REAL_PATH "${libc}" libc)
+  find_program(QOR_DPKG_QUERY dpkg-query)
+  if(QOR_DPKG_QUERY)
+    # "libc6-dev:amd64: /usr/lib/x86_64-linux-gnu/libc.a"
+    execute_process(COMMAND ${QOR_DPKG_QUERY} -S ${libc} OUTPUT_VARIABLE owner ERROR_QUIET)
+    string(REGEX MATCH "^[^:,\n]+(:[^:,\n ]+)?" owner "${owner}")
+  endif()
+  if(owner)
+    execute_process(COMMAND ${QOR_DPKG_QUERY} -W "-f=\${source:Package} (= \${source:Version})" ${owner}
+      OUTPUT_VARIABLE QOR_DEBIAN_BUILT_USING ERROR_QUIET)
+  endif()
+  if(QOR_DEBIAN_BUILT_USING)
+    set(CPACK_DEBIAN_TOOL_PACKAGE_SOURCE "${CPACK_DEBIAN_PACKAGE_SOURCE}\nBuilt-Using: ${QOR_DEBIAN_BUILT_USING}")
+  else()
+    message(STATUS "swfupgrade's package: no Debian package owns ${libc}, so it names no Built-Using")
+  endif()
+endif()
+
 set(QOR_DEBIAN_LIBRARY libqorxml${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libqorxml-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
@@ -75,12 +103,30 @@ if(QOR_GZIP)
   # -n leaves the name and time out, so the bytes depend on the text only.
   execute_process(COMMAND ${QOR_GZIP} -9nf ${PROJECT_BINARY_DIR}/debian/changelog.Debian)
 endif()
+# The tool linked whole has overrides of its own, after the shared ones.
+# lintian calls such a program statically-linked-binary, but takes one
+# that is position-independent for a shared library lacking what it needs.
+if(QOR_TOOL_LINK STREQUAL "static-pie")
+  set(QOR_LINTIAN_STATIC_TAG shared-library-lacks-prerequisites)
+elseif(QOR_TOOL_LINK STREQUAL "static")
+  set(QOR_LINTIAN_STATIC_TAG statically-linked-binary)
+endif()
+if(QOR_LINTIAN_STATIC_TAG)
+  file(READ ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides QOR_LINTIAN_OVERRIDES)
+  set(QOR_LINTIAN_TOOL_PATH usr/${CMAKE_INSTALL_BINDIR}/swfupgrade)  # in the package
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/static-tool.lintian-overrides.in
+    ${PROJECT_BINARY_DIR}/debian/static-tool.lintian-overrides @ONLY)
+endif()
 foreach(component tool dev runtime)
   string(TOUPPER ${component} upper)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME}
     COMPONENT ${component} EXCLUDE_FROM_ALL)
-  install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides
+  set(overrides ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides)
+  if(component STREQUAL "tool" AND QOR_LINTIAN_STATIC_TAG)
+    set(overrides ${PROJECT_BINARY_DIR}/debian/static-tool.lintian-overrides)
+  endif()
+  install(FILES ${overrides}
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
     RENAME ${CPACK_DEBIAN_${upper}_PACKAGE_NAME} COMPONENT ${component} EXCLUDE_FROM_ALL)
 endforeach()

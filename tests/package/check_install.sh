@@ -1,9 +1,10 @@
 #!/bin/sh
-# Installs the build into a scratch prefix and checks what landed, lints the
-# man page, builds a consumer through pkg-config alone, and makes the Debian
-# packages, looks inside them and runs lintian on them. Serves a static and a
-# shared build alike. Exits 77 (skipped) when pkg-config, the Debian tools or
-# lintian are missing, after every check that could run.
+# Installs the build into a scratch prefix and checks what landed and how
+# the tool is linked, lints the man page, builds a consumer through
+# pkg-config alone, and makes the Debian packages, looks inside them and runs
+# lintian on them. Serves a static and a shared build of the library alike.
+# Exits 77 (skipped) when readelf, pkg-config, the Debian tools or lintian
+# are missing, after every check that could run.
 #
 # check_install.sh BUILD_DIR PROJECT_SOURCE_DIR WORK_DIR CXX VERSION BINDIR LIBDIR INCLUDEDIR MANDIR
 # (the last four as GNUInstallDirs gives them, relative to the prefix).
@@ -41,6 +42,49 @@ fi
 cp "$source/examples/movie.xml" "$work/movie.xml"
 "$prefix/$bindir/swfupgrade" "$work/movie.xml" "$work/movie.xml" >/dev/null ||
   fail "the installed tool did not upgrade the sample"
+
+# How the build linked the tool (see cmake/tool_link.cmake).
+link=$(sed -n 's/^QOR_TOOL_LINK:INTERNAL=//p' "$build/CMakeCache.txt")
+
+# check_linked FILE: the tool is linked as the build says, with its
+# hardening: RELRO and a stack that is never executable; linked whole, it
+# needs no loader and no library, and a static-pie one is position-
+# independent (type DYN) and relocated once at start (BIND_NOW).
+check_linked() {
+  readelf -hldW "$1" >"$work/elf" || fail "readelf cannot read $1"
+  grep -q '^ *GNU_RELRO ' "$work/elf" || fail "$1 has no RELRO"
+  grep -q '^ *GNU_STACK ' "$work/elf" || fail "$1 does not say its stack is not executable"
+  grep -Eq '^ *GNU_STACK .* RWE ' "$work/elf" && fail "$1 has an executable stack"
+  type=$(sed -n 's/^ *Type: *\([A-Z]*\) .*/\1/p' "$work/elf")
+  case $link in
+    static-pie | static)
+      ! grep -Eq '^ *INTERP |\(NEEDED\)' "$work/elf" || fail "$1 is not linked whole: $(grep -E 'INTERP|NEEDED' "$work/elf")"
+      ;;
+    *)
+      grep -q '^ *INTERP ' "$work/elf" || fail "$1 names no dynamic loader"
+      ;;
+  esac
+  case $link in
+    static-pie)
+      [ "$type" = DYN ] || fail "$1 is not position-independent: type $type"
+      grep -q '(FLAGS) *BIND_NOW' "$work/elf" || fail "$1 is not bound at start"
+      if command -v file >/dev/null 2>&1; then
+        file -b "$1" | grep -q 'static-pie linked' || fail "file(1) does not call $1 static-pie: $(file -b "$1")"
+      fi
+      ;;
+    static) [ "$type" = EXEC ] || fail "$1 linked -static is of type $type" ;;
+    runtime)
+      grep -q '(NEEDED).*libstdc++' "$work/elf" && fail "$1 loads the shared C++ runtime"
+      ;;
+  esac
+  return 0
+}
+
+if command -v readelf >/dev/null 2>&1; then
+  check_linked "$prefix/$bindir/swfupgrade"
+else
+  skipped="$skipped readelf"
+fi
 
 if command -v mandoc >/dev/null 2>&1; then
   # Lint findings go to standard output; a clean page gives none.
@@ -112,10 +156,29 @@ if debian_tools_found; then
     "$version"-*) ;;
     *) fail ".deb version is not $version" ;;
   esac
-  dpkg-deb -f "$tool" Depends | grep -q 'libc6' || fail "swfupgrade declares no libc6 dependency"
+  # A tool linked whole needs no library and names the C library's source it
+  # carries, at the version installed here; else it depends on the library.
+  depends=$(dpkg-deb -f "$tool" Depends)
+  built_using=$(dpkg-deb -f "$tool" Built-Using)
+  case $link in
+    static-pie | static)
+      [ -z "$depends" ] || fail "swfupgrade linked whole depends on: $depends"
+      libc=$(dpkg-query -W -f '${source:Package} (= ${source:Version})' libc6-dev)
+      [ "$built_using" = "$libc" ] || fail "swfupgrade is built using '$built_using', not '$libc'"
+      ;;
+    *)
+      echo "$depends" | grep -q 'libc6' || fail "swfupgrade declares no libc6 dependency"
+      [ -z "$built_using" ] || fail "swfupgrade carries no C library but says it is built using $built_using"
+      ;;
+  esac
 
-  # The packaged qor.pc must lead to the packaged headers and library.
+  # What the packages put in place: the tool, stripped, still runs and is
+  # linked as built; qor.pc leads to the packaged headers and library.
   for deb in $debs; do dpkg-deb -x "$deb" "$work/deb/root"; done
+  cp "$source/examples/movie.xml" "$work/deb-movie.xml"
+  "$work/deb/root/usr/$bindir/swfupgrade" "$work/deb-movie.xml" "$work/deb-movie.xml" >/dev/null ||
+    fail "the packaged tool did not upgrade the sample"
+  if command -v readelf >/dev/null 2>&1; then check_linked "$work/deb/root/usr/$bindir/swfupgrade"; fi
   pc=$(find "$work/deb/root" -name qor.pc)
   [ -f "$pc" ] || fail "no single qor.pc in the packages"
   if command -v pkg-config >/dev/null 2>&1; then consume "$(dirname "$pc")" "$work/deb-consumer"; fi
