@@ -141,7 +141,7 @@ TEST_F(Writer, RoundTripsAParsedDocumentToItsLayout) {
     EXPECT_EQ(printed(),
               "  <xml version=\"1.0\">\n"
               "  <swf version=\"8\">\n"
-              "    <a b //>\n"
+              "    <a b/>\n"
               "    <t>\n"
               "hi\n"
               "    </t>\n"
