@@ -76,15 +76,11 @@ std::string takeSnapshot(const clXML& document, std::size_t limit, Records& node
     return {};
 }
 
-void appendAttributes(std::string& line, const clXMLNode::tyAttributeList& list, bool quoteEmpty) {
+void appendAttributes(std::string& line, const clXMLNode::tyAttributeList& list) {
     for (const clXMLNode::tyAttribute& entry : list) {
-        line += ' ';
-        line += entry.first;
-        if (quoteEmpty || !entry.second.empty()) {
-            line += "=\"";
-            line += entry.second;
-            line += '"';
-        }
+        if (entry.first.empty() && entry.second.empty()) continue;
+        const char quote = entry.second.find('"') == std::string::npos ? '"' : '\'';
+        line += ' ' + entry.first + '=' + quote + entry.second + quote;
     }
 }
 
@@ -108,14 +104,14 @@ std::string expectedExport(const Records& nodes, std::vector<std::size_t>& decla
         case clXMLNode::TYPE_TAG:
             text.append(width, ' ');
             text += '<' + r.key;
-            appendAttributes(text, r.attributes, true);
+            appendAttributes(text, r.attributes);
             text += ">\n";
             open.push_back(&r);
             break;
         case clXMLNode::TYPE_EMPTY_TAG:
             text.append(width, ' ');
             text += '<' + r.key;
-            appendAttributes(text, r.attributes, false);
+            appendAttributes(text, r.attributes);
             text += "/>\n";
             break;
         case clXMLNode::TYPE_ELEMENT:
@@ -123,8 +119,9 @@ std::string expectedExport(const Records& nodes, std::vector<std::size_t>& decla
             break;
         case clXMLNode::TYPE_DECLARATION:
             text.append(width, ' ');
-            text += '<' + r.key;
-            appendAttributes(text, r.attributes, false);
+            text += "<?" + r.key;
+            appendAttributes(text, r.attributes);
+            text += '?';
             declarationEnds.push_back(text.size());
             text += ">\n";
             break;

@@ -33,7 +33,7 @@ const std::string patchedMovie = declaration + hostLines(
     "  <swf version=\"10\" compressed=\"1\">\n"
     "    <!-- header -->\n"
     "    <Header frames=\"1\">\n"
-    "      <FileAttributes hasMetaData=\"0\" note allowABC=\"1\"/>\n"
+    "      <FileAttributes hasMetaData=\"0\" note=\"\" allowABC=\"1\"/>\n"
     "      <Title lang=\"\">\n"
     "Hello\n"
     "      </Title>\n"
