@@ -1,5 +1,6 @@
 #include "fuzz/road.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -7,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver/host.h"
 #include "driver/output_text.h"
 #include "driver/swf_rules.h"
 #include "xml/xml.h"
@@ -85,10 +87,11 @@ void appendAttributes(std::string& line, const clXMLNode::tyAttributeList& list)
 }
 
 // The writer's text for the recorded tree, built independently of the
-// library; declarationEnds receives the offset of each declaration's '>'.
-std::string expectedExport(const Records& nodes, std::vector<std::size_t>& declarationEnds) {
+// library; lineEnds receives, for each record, the offset just past the
+// line it opens with.
+std::string expectedExport(const Records& nodes, std::vector<std::size_t>& lineEnds) {
     std::string text;
-    declarationEnds.clear();
+    lineEnds.clear();
     std::vector<const Record*> open;  // opening tags whose closing line is due
     auto closeDownTo = [&](std::size_t depth) {
         while (!open.empty() && open.back()->depth >= depth) {
@@ -121,9 +124,7 @@ std::string expectedExport(const Records& nodes, std::vector<std::size_t>& decla
             text.append(width, ' ');
             text += "<?" + r.key;
             appendAttributes(text, r.attributes);
-            text += '?';
-            declarationEnds.push_back(text.size());
-            text += ">\n";
+            text += "?>\n";
             break;
         case clXMLNode::TYPE_COMMENT:
             text.append(width, ' ');
@@ -132,6 +133,7 @@ std::string expectedExport(const Records& nodes, std::vector<std::size_t>& decla
         default:
             break;
         }
+        lineEnds.push_back(text.size());
     }
     closeDownTo(0);
     return text;
@@ -150,19 +152,52 @@ std::string blockExportOf(const clXML& document) {
     return out.str();
 }
 
-// The driver's answer must say whether the export's first '>' is the one
-// that closes a declaration's line.
-std::string checkDeclarationAnswer(const clXML& document, const std::string& exported,
-                                   const std::vector<std::size_t>& declarationEnds) {
-    const bool answer = exportOpensWithDeclaration(document);
-    const std::size_t first = exported.find('>');
-    bool truth = false;
-    for (std::size_t end : declarationEnds) truth = truth || end == first;
-    if (answer && (first == std::string::npos || first + 1 >= exported.size() || exported[first + 1] != '\n'))
-        return "exportOpensWithDeclaration is true but the export's first '>' does not end a line";
-    if (answer != truth)
-        return answer ? "exportOpensWithDeclaration is true but the first '>' closes no declaration"
-                      : "exportOpensWithDeclaration is false but the first '>' closes a declaration";
+// What the tool writes for the recorded tree: the declaration line, an LF
+// and the export with the host's line ends, less a leading byte-order
+// mark's line and the document's own XML declaration up to its '>'.
+std::string expectedReplacement(const Records& nodes, const std::string& exported,
+                                const std::vector<std::size_t>& lineEnds) {
+    const std::string mark = "\xEF\xBB\xBF";
+    const char* const space = " \t\r\n";
+    std::size_t next = 0;
+    std::size_t cut = 0;
+    if (!nodes.empty() && nodes[0].type == clXMLNode::TYPE_ELEMENT && nodes[0].key.rfind(mark, 0) == 0 &&
+        nodes[0].key.find_first_not_of(space, mark.size()) == std::string::npos) {
+        cut = lineEnds[0];
+        next = 1;
+        while (next < nodes.size() && nodes[next].depth > 1) ++next;  // its children, if any
+    }
+    std::string encoding = "UTF-8";
+    if (next < nodes.size() && nodes[next].type == clXMLNode::TYPE_DECLARATION && nodes[next].key == "xml") {
+        cut = lineEnds[next] - 1;
+        for (const clXMLNode::tyAttribute& entry : nodes[next].attributes) {
+            if (entry.first != "encoding") continue;
+            std::string upper;
+            bool legal = !entry.second.empty() && std::isalpha(static_cast<unsigned char>(entry.second[0]));
+            for (unsigned char c : entry.second) {
+                legal = legal && c < 0x80 && (std::isalnum(c) || c == '.' || c == '_' || c == '-');
+                upper += static_cast<char>(std::toupper(c));
+            }
+            if (legal && upper != "UTF-8" && upper != "UTF8") encoding = entry.second;
+            break;
+        }
+    }
+    std::string body;
+    for (const char c : exported.substr(cut)) {
+        if (c == '\n') body += host::textLineEnd;
+        else body += c;
+    }
+    return "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>\n" + body;
+}
+
+// The driver's output must be that, within the room it sets aside.
+std::string checkReplacement(const clXML& document, const Records& nodes, const std::string& exported,
+                             const std::vector<std::size_t>& lineEnds) {
+    std::stringbuf file;
+    if (!writeReplacement(document, file)) return "writeReplacement failed on a buffer that takes everything";
+    if (file.str() != expectedReplacement(nodes, exported, lineEnds))
+        return "the output is not the declaration line and the export after the document's own head";
+    if (replacementSize(document) < file.str().size()) return "replacementSize is less than what is written";
     return {};
 }
 
@@ -252,13 +287,13 @@ std::string checkTree(const clXML& document, std::size_t limit, Records& nodes,
     if (!fault.empty()) return fault + " (" + when + ")";
     if (document.isLoad() == nodes.empty()) return std::string("isLoad() disagrees with the tree (") + when + ")";
     exported = exportOf(document);
-    std::vector<std::size_t> declarationEnds;
-    if (exported != expectedExport(nodes, declarationEnds))
+    std::vector<std::size_t> lineEnds;
+    if (exported != expectedExport(nodes, lineEnds))
         return std::string("the export is not the writer's text for the tree (") + when + ")";
     if (!document.isLoad() && !exported.empty()) return "a document without nodes exported something";
     if (blockExportOf(document) != exported)
         return std::string("the block export differs from print (") + when + ")";
-    fault = checkDeclarationAnswer(document, exported, declarationEnds);
+    fault = checkReplacement(document, nodes, exported, lineEnds);
     return fault.empty() ? fault : fault + " (" + when + ")";
 }
 
