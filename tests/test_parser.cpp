@@ -230,8 +230,16 @@ TEST_F(Parser, KeepsOtherBangMarkupWholeAsCharacterData) {
          "T[a]\n  D[x ]\n  D[<![CDATA[<b>&amp;]]>]\n  D[y ]\n  D[<![CDATA[]]]]>]\n  D[<![CDATA[>]]>]\n"},
         // Without "]]>" a section is read as any other "<!" item.
         {"<![CDATA[x>y<a/>", "D[<![CDATA[x>]\nD[y]\nS[a]\n"},
+        // A document type ends where XML ends it, whatever its literals,
+        // comments and instructions hold.
+        {"<!DOCTYPE a SYSTEM \"x[1].dtd\"><a><![CDATA[x]]></a>",
+         "D[<!DOCTYPE a SYSTEM \"x[1].dtd\">]\nT[a]\n  D[<![CDATA[x]]>]\n"},
+        {"<!DOCTYPE a PUBLIC 'p' 'a>b'><a/>", "D[<!DOCTYPE a PUBLIC 'p' 'a>b'>]\nS[a]\n"},
+        {"<!DOCTYPE a [<!ENTITY e \"]>\"><!-- ]> ' --><?pi ]> \"?>] ><a/>",
+         "D[<!DOCTYPE a [<!ENTITY e \"]>\"><!-- ]> ' --><?pi ]> \"?>] >]\nS[a]\n"},
         // A '[' with no "]" and '>' after it: the item ends at its first '>'.
         {"<!DOCTYPE a [ x><a/>", "D[<!DOCTYPE a [ x>]\nS[a]\n"},
+        {"<!DOCTYPE a \"x><a/>", "D[<!DOCTYPE a \"x>]\nS[a]\n"},
         {"<!x [ ><b/>]\t>", "D[<!x [ ><b/>]\t>]\n"},
         {"<!x [ y> <b/>", "D[<!x [ y>]\nS[b]\n"},
         {"<a/><!DOCTYPE a", "S[a]\nD[<!DOCTYPE a]\n"},

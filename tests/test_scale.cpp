@@ -96,6 +96,8 @@ TEST_F(Scale, ReadsMillionsOfItemsWhoseEndIsMissingInOnePass) {
     EXPECT_EQ(doc.find("a")->getAttribute(), (clXMLNode::tyAttributeList{{"\"", ""}}));
     parse(repeat("<!x[>", 1000000));
     EXPECT_EQ(doc.find("<!x[>")->getType(), clXMLNode::TYPE_ELEMENT);
+    parse(repeat("<!DOCTYPE a [>", 1000000));
+    EXPECT_EQ(doc.find("<!DOCTYPE a [>")->getType(), clXMLNode::TYPE_ELEMENT);
     parse(repeat("<![CDATA[>", 1000000));
     EXPECT_EQ(doc.find("<![CDATA[>")->getType(), clXMLNode::TYPE_ELEMENT);
 }

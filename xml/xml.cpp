@@ -47,14 +47,17 @@ struct clValueBytes {
 };
 const clValueBytes valueStop;
 
-// Where the first three-byte marker (such as "-->") at or after from
-// begins, or length when none does.
-std::size_t findMarker(const char* data, std::size_t length, std::size_t from, const char (&marker)[4]) {
-    while (from + 3 <= length) {
-        const void* first = std::memchr(data + from, marker[0], length - from - 2);
+// Where the first marker of two or three bytes (such as "-->") at or after
+// from begins, or length when none does.
+template <std::size_t N>
+std::size_t findMarker(const char* data, std::size_t length, std::size_t from, const char (&marker)[N]) {
+    constexpr std::size_t size = N - 1;
+    static_assert(size == 2 || size == 3, "a marker of two or three bytes");
+    while (from + size <= length) {
+        const void* first = std::memchr(data + from, marker[0], length - from - (size - 1));
         if (!first) break;
         from = static_cast<std::size_t>(static_cast<const char*>(first) - data);
-        if (data[from + 1] == marker[1] && data[from + 2] == marker[2]) return from;
+        if (data[from + 1] == marker[1] && (size == 2 || data[from + size - 1] == marker[size - 1])) return from;
         ++from;
     }
     return length;
@@ -218,6 +221,9 @@ struct clXML::clScan {
     bool sectionEndMissing = false;
     bool instructionEndMissing = false;
     bool subsetEndMissing = false;
+    // Once a document type has no end as XML reads it, later ones are not
+    // read so either.
+    bool documentTypeEndMissing = false;
     // A tag whose walk met a '<' inside a quoted value, or the end of the
     // text inside one, ends at its first '>'. Every tag that begins before
     // where that walk stopped walks the same from its '<' on, so it ends
@@ -266,29 +272,68 @@ struct clXML::clScan {
     // processing instruction whatever quotes or '>' its data holds; length
     // when there is none.
     std::size_t instructionClose(const char* data, std::size_t length, std::size_t start) {
-        if (instructionEndMissing) return length;
         // From the '?' of "<?" on, so that "<?>" still ends at its own '>'.
-        for (std::size_t from = start + 1; from + 1 < length;) {
-            const void* mark = std::memchr(data + from, '?', length - from - 1);
-            if (!mark) break;
-            from = static_cast<std::size_t>(static_cast<const char*>(mark) - data) + 1;
-            if (data[from] == '>') return from;
+        const std::size_t end = instructionEndMissing ? length : findMarker(data, length, start + 1, "?>");
+        instructionEndMissing = end == length;
+        return end < length ? end + 1 : length;
+    }
+
+    // The '>' that ends the document type declaration whose "<!DOCTYPE"
+    // is at start, as XML reads it: a '"' or '\'' literal is passed over
+    // whole, and so, in the internal subset ("[" to "]"), are comments and
+    // processing instructions; so a '>', '[' or ']' in them ends nothing.
+    // length when the walk finds no end.
+    std::size_t documentTypeClose(const char* data, std::size_t length, std::size_t start) {
+        bool inSubset = false;
+        for (std::size_t i = start + 9; i < length; ++i) {
+            const char c = data[i];
+            if (c == '"' || c == '\'') {
+                const void* quote = std::memchr(data + i + 1, c, length - i - 1);
+                if (!quote) break;
+                i = static_cast<std::size_t>(static_cast<const char*>(quote) - data);
+            } else if (!inSubset) {
+                if (c == '>') return i;
+                inSubset = c == '[';
+            } else if (c == ']') {
+                std::size_t after = i + 1;
+                while (after < length && isSpace(data[after])) ++after;
+                if (after < length && data[after] == '>') return after;
+            } else if (c == '<' && length - i >= 4 && data[i + 1] == '!' && data[i + 2] == '-' && data[i + 3] == '-') {
+                i = findMarker(data, length, i + 4, "-->");
+                if (i == length) break;
+                i += 2;
+            } else if (c == '<' && i + 1 < length && data[i + 1] == '?') {
+                i = findMarker(data, length, i + 2, "?>");
+                if (i == length) break;
+                ++i;
+            }
         }
-        instructionEndMissing = true;
         return length;
     }
 
     // Just past the "<!" item at start that is no comment: a CDATA section
-    // up to its first "]]>"; else up to the first '>', or, when a '[' comes
-    // before that, up to the first ']' that white space and a '>' follow.
-    // length when the item has no end.
+    // up to its first "]]>"; a document type where XML ends it (see
+    // documentTypeClose); else, and where those find no end, up to the
+    // first '>', or, when a '[' comes before that, up to the first ']'
+    // that white space and a '>' follow. length when the item has no end.
     std::size_t bangItemEnd(const char* data, std::size_t length, std::size_t start) {
         static const char sectionOpen[] = "<![CDATA[";
-        const std::size_t openSize = sizeof sectionOpen - 1;
-        if (!sectionEndMissing && length - start >= openSize && std::memcmp(data + start, sectionOpen, openSize) == 0) {
-            const std::size_t end = findMarker(data, length, start + openSize, "]]>");
+        static const char typeOpen[] = "<!DOCTYPE";
+        const std::size_t sectionOpenSize = sizeof sectionOpen - 1;
+        const std::size_t typeOpenSize = sizeof typeOpen - 1;
+        if (!sectionEndMissing && length - start >= sectionOpenSize &&
+            std::memcmp(data + start, sectionOpen, sectionOpenSize) == 0) {
+            const std::size_t end = findMarker(data, length, start + sectionOpenSize, "]]>");
             if (end < length) return end + 3;
             sectionEndMissing = true;  // then read as any other "<!" item
+        }
+        if (!documentTypeEndMissing && length - start >= typeOpenSize &&
+            std::memcmp(data + start, typeOpen, typeOpenSize) == 0) {
+            const std::size_t close = documentTypeClose(data, length, start);
+            if (close < length) return close + 1;
+            // Malformed: read as any other "<!" item, and every later one
+            // too, so that no walk to the end of the text is made twice.
+            documentTypeEndMissing = true;
         }
         const std::size_t close = findTagEnd(data, length, start + 2);
         const void* subset = std::memchr(data + start + 2, '[', close - start - 2);

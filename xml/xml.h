@@ -57,10 +57,12 @@ public:
     /// as parseAttributes reads them, stand between the name and the '>',
     /// less the kind's own '/' or '?'. A tag that runs to the end of the
     /// text has no attributes, and its last byte tells its kind. A CDATA
-    /// section (up to its first "]]>") and any other "<!" item (up to its
-    /// first '>', or, when a '[' comes before that, to the first ']' that
-    /// white space and a '>' follow) become character data holding the item
-    /// byte for byte. Comments are read by parse, not here.
+    /// section (up to its first "]]>"), a document type (up to its '>' as
+    /// XML reads it: not one inside a literal, or inside a comment or an
+    /// instruction of its internal subset) and any other "<!" item (up to
+    /// its first '>', or, when a '[' comes before that, to the first ']'
+    /// that white space and a '>' follow) become character data holding
+    /// the item byte for byte. Comments are read by parse, not here.
     clXMLNode* parseTag(std::size_t* next, const std::string& text, std::size_t start);
 
     /// Reads at most count attributes, in order, from the attribute text

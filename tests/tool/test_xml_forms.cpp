@@ -281,9 +281,17 @@ private:
     }
 
     std::string doctype() {
-        if (below(2)) return "<!DOCTYPE swf>";
+        static const char* const externals[] = {"", " SYSTEM \"movie.dtd\"", " SYSTEM 'a>b[1].dtd'",
+                                                " PUBLIC \"-//x//y\" \"s]>.dtd\""};
+        std::string text = std::string("<!DOCTYPE swf") + pick(externals);
+        if (below(2)) return text + optionalSpace() + ">";
+        static const char* const values[] = {"the w>rld", "]>", "a ]] > b", "it's"};
+        static const char* const declarations[] = {"<!ELEMENT swf ANY>", "<?pi ]> '?>", "<!-- ]> \" -->",
+                                                   "<!ATTLIST t a CDATA #IMPLIED>"};
         entityDeclared = true;
-        return "<!DOCTYPE swf [\n  <!ENTITY who \"the w>rld\">\n  <!ELEMENT swf ANY>\n  " + comment() + "\n]>";
+        text += " [\n  <!ENTITY who " + quoted(pick(values)) + ">\n";
+        for (unsigned i = below(3); i > 0; --i) text += std::string("  ") + pick(declarations) + "\n";
+        return text + "  " + comment() + "\n]" + optionalSpace() + ">";
     }
 
     std::string indent(unsigned depth) {
