@@ -1,5 +1,6 @@
 #include "fuzz/road.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +78,174 @@ std::string takeSnapshot(const clXML& document, std::size_t limit, Records& node
     }
     return {};
 }
+
+// The parser's reading rules, modelled plainly: every search starts afresh
+// (quadratic, which inputs of a few KB allow), so none of the library's
+// shortcuts can hide a wrong answer.
+namespace model {
+
+const std::size_t none = std::string::npos;
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool isBlank(char c) { return c == ' ' || c == '\n' || c == '\r'; }
+
+// Attributes of an attribute text: white space, a name up to white space
+// or '=', and after an '=' (white space around it) a value in either quote
+// (to the next of its kind, or the end) or none (to white space).
+clXMLNode::tyAttributeList attributesOf(const std::string& t) {
+    clXMLNode::tyAttributeList list;
+    std::size_t i = 0;
+    for (;;) {
+        while (i < t.size() && isSpace(t[i])) ++i;
+        if (i == t.size()) return list;
+        const std::size_t nameBegin = i;
+        while (i < t.size() && !isSpace(t[i]) && t[i] != '=') ++i;
+        std::string name = t.substr(nameBegin, i - nameBegin), value;
+        while (i < t.size() && isSpace(t[i])) ++i;
+        if (i < t.size() && t[i] == '=') {
+            ++i;
+            while (i < t.size() && isSpace(t[i])) ++i;
+            if (i < t.size() && (t[i] == '"' || t[i] == '\'')) {
+                const std::size_t close = t.find(t[i], i + 1);
+                value = t.substr(i + 1, close == none ? none : close - i - 1);
+                i = close == none ? t.size() : close + 1;
+            } else {
+                const std::size_t valueBegin = i;
+                while (i < t.size() && !isSpace(t[i])) ++i;
+                value = t.substr(valueBegin, i - valueBegin);
+            }
+        }
+        list.emplace_back(name, value);
+    }
+}
+
+// The '>' closing the tag at s: the first outside quoted values; the
+// first after s when a value is open at a '<' or the end; none without.
+std::size_t tagClose(const std::string& t, std::size_t s) {
+    char quote = 0;
+    for (std::size_t i = s + 1; i < t.size(); ++i) {
+        if (!quote && t[i] == '>') return i;
+        if (!quote && (t[i] == '"' || t[i] == '\'')) quote = t[i];
+        else if (quote && t[i] == quote) quote = 0;
+        else if (quote && t[i] == '<') return t.find('>', s + 1);
+    }
+    return quote ? t.find('>', s + 1) : none;
+}
+
+// The '>' closing a document type at s, as XML reads it, or none.
+std::size_t documentTypeClose(const std::string& t, std::size_t s) {
+    bool subset = false;
+    for (std::size_t i = s + 9; i < t.size(); ++i) {
+        std::size_t skip = i;
+        if (t[i] == '"' || t[i] == '\'') skip = t.find(t[i], i + 1);
+        else if (!subset && t[i] == '>') return i;
+        else if (!subset && t[i] == '[') subset = true;
+        else if (subset && t[i] == ']') {
+            const std::size_t after = t.find_first_not_of(" \t\r\n", i + 1);
+            if (after != none && t[after] == '>') return after;
+        } else if (subset && t.compare(i, 4, "<!--") == 0) {
+            skip = t.find("-->", i + 4);
+            if (skip != none) skip += 2;
+        } else if (subset && t.compare(i, 2, "<?") == 0) {
+            skip = t.find("?>", i + 2);
+            if (skip != none) skip += 1;
+        }
+        if (skip == none) return none;
+        i = skip;
+    }
+    return none;
+}
+
+// Just past the "<!" item at s that is no comment.
+std::size_t bangEnd(const std::string& t, std::size_t s, bool& documentTypeMissing) {
+    if (t.compare(s, 9, "<![CDATA[") == 0) {
+        const std::size_t end = t.find("]]>", s + 9);
+        if (end != none) return end + 3;
+    }
+    if (!documentTypeMissing && t.compare(s, 9, "<!DOCTYPE") == 0) {
+        const std::size_t close = documentTypeClose(t, s);
+        if (close != none) return close + 1;
+        documentTypeMissing = true;
+    }
+    const std::size_t close = t.find('>', s + 2);
+    const std::size_t subset = t.find('[', s + 2);
+    if (subset != none && subset < close) {
+        for (std::size_t b = t.find(']', subset + 1); b != none; b = t.find(']', b + 1)) {
+            const std::size_t after = t.find_first_not_of(" \t\r\n", b + 1);
+            if (after != none && t[after] == '>') return after + 1;
+        }
+    }
+    return close == none ? t.size() : close + 1;
+}
+
+Records parse(const std::string& t) {
+    Records nodes;
+    std::size_t depth = 1;  // of the next node; top-level nodes are at 1
+    std::size_t textStart = 0;
+    bool documentTypeMissing = false;
+    auto add = [&](clXMLNode::enType type, std::string key, clXMLNode::tyAttributeList attributes = {}) {
+        nodes.push_back({nullptr, depth, type, std::move(key), std::move(attributes), 0});
+    };
+    for (std::size_t pos = 0; pos < t.size();) {
+        if (t[pos] != '<') {
+            ++pos;
+            continue;
+        }
+        std::size_t first = textStart;
+        while (first < pos && isBlank(t[first])) ++first;
+        if (first < pos) add(clXMLNode::TYPE_ELEMENT, t.substr(first, pos - first));
+        if (t.compare(pos, 4, "<!--") == 0) {
+            const std::size_t end = t.find("-->", pos + 4);
+            if (end == none) {
+                textStart = pos++;
+            } else {
+                add(clXMLNode::TYPE_COMMENT, t.substr(pos + 4, end - pos - 4));
+                pos = textStart = end + 3;
+            }
+            continue;
+        }
+        const char kind = pos + 1 < t.size() ? t[pos + 1] : '\0';
+        if (kind == '!') {
+            const std::size_t end = bangEnd(t, pos, documentTypeMissing);
+            add(clXMLNode::TYPE_ELEMENT, t.substr(pos, end - pos));
+            pos = textStart = end;
+            continue;
+        }
+        std::size_t close = none;
+        if (kind == '?') {
+            close = t.find("?>", pos + 1);
+            if (close != none) ++close;
+        }
+        if (close == none) close = tagClose(t, pos);
+        if (close == none) close = t.size();
+        const std::size_t end = close < t.size() ? close + 1 : t.size();
+        if (kind == '/') {
+            if (depth > 1) --depth;  // closes the innermost open tag, if any
+            pos = textStart = end;
+            continue;
+        }
+        const char last = close > pos + 1 ? t[close - 1] : '\0';
+        const std::size_t nameBegin = std::min(t.size(), pos + (kind == '?' ? 2 : 1));
+        std::size_t nameEnd = nameBegin;
+        while (nameEnd < close && !isSpace(t[nameEnd])) ++nameEnd;
+        if (nameEnd == close && (last == '/' || last == '?') && close > nameBegin) --nameEnd;
+        clXMLNode::tyAttributeList attributes;
+        if (close < t.size()) {
+            const bool kindByteLast = kind == '?' ? last == '?' : last == '/';
+            const std::size_t attributesEnd = kindByteLast ? std::max(close - 1, nameEnd) : close;
+            attributes = attributesOf(t.substr(nameEnd, attributesEnd - nameEnd));
+        }
+        const clXMLNode::enType type = kind == '?'   ? clXMLNode::TYPE_DECLARATION
+                                       : last == '/' ? clXMLNode::TYPE_EMPTY_TAG
+                                                     : clXMLNode::TYPE_TAG;
+        add(type, t.substr(nameBegin, nameEnd - nameBegin), std::move(attributes));
+        if (type == clXMLNode::TYPE_TAG) ++depth;
+        pos = textStart = end;
+    }
+    return nodes;
+}
+
+}  // namespace model
 
 void appendAttributes(std::string& line, const clXMLNode::tyAttributeList& list) {
     for (const clXMLNode::tyAttribute& entry : list) {
@@ -281,6 +450,18 @@ std::string compareRecords(const Records& actual, const Records& expected) {
     return {};
 }
 
+// The parsed tree must be what the reading rules give.
+std::string compareWithModel(const Records& parsed, const Records& modelled) {
+    for (std::size_t i = 0; i < parsed.size() && i < modelled.size(); ++i) {
+        const Record& a = parsed[i];
+        const Record& e = modelled[i];
+        if (a.depth != e.depth || a.type != e.type || a.key != e.key || a.attributes != e.attributes)
+            return "node " + std::to_string(i) + " is not what the reading rules give";
+    }
+    if (parsed.size() != modelled.size()) return "the reading rules give another number of nodes";
+    return {};
+}
+
 std::string checkTree(const clXML& document, std::size_t limit, Records& nodes,
                       std::string& exported, const char* when) {
     std::string fault = takeSnapshot(document, limit, nodes);
@@ -310,6 +491,8 @@ std::string findRoadFault(const std::uint8_t* data, std::size_t size) {
     Records before;
     std::string exported;
     std::string fault = checkTree(document, limit, before, exported, "as parsed");
+    if (!fault.empty()) return fault;
+    fault = compareWithModel(before, model::parse(std::string(bytes, size)));
     if (!fault.empty()) return fault;
 
     {
