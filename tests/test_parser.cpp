@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -14,7 +17,22 @@
 namespace {
 
 using qor_test::XmlFixture;
-using Parser = XmlFixture;
+
+// Each text, parsed alone, and the tree it must give.
+struct ParseCase {
+    std::string text;
+    std::string tree;
+};
+
+class Parser : public XmlFixture {
+protected:
+    void expectTrees(const std::vector<ParseCase>& cases) {
+        for (const ParseCase& c : cases) {
+            parse(c.text);
+            EXPECT_EQ(tree(), c.tree) << c.text;
+        }
+    }
+};
 using qor::utility::clXML;
 using qor::utility::clXMLNode;
 
@@ -28,11 +46,7 @@ TEST_F(Parser, ReadsTheUsualDeclarationAsASiblingOfTheRoot) {
 // The '/' or '?' just before the '>' ends a name whatever the kind; only
 // the kind's own byte is taken off the attributes.
 TEST_F(Parser, EndsANameAtTheByteBeforeTheTagEnd) {
-    struct Case {
-        const char* text;
-        const char* tree;
-    };
-    const Case cases[] = {
+    expectTrees({
         {"<?xml?>", "P[xml]\n"},
         {"<?pi a=\"1\" ?>", "P[pi] [a=1]\n"},
         {"<?pi a=b?>", "P[pi] [a=b]\n"},
@@ -40,29 +54,17 @@ TEST_F(Parser, EndsANameAtTheByteBeforeTheTagEnd) {
         {"<?a/>", "P[a] [/=]\n"},
         {"<a?>", "T[a] [?=]\n"},
         {"<a/>", "S[a]\n"},
-    };
-    for (const Case& c : cases) {
-        parse(c.text);
-        EXPECT_EQ(tree(), c.tree) << c.text;
-    }
+    });
 }
 
 // A processing instruction ends at its first "?>", whatever its data holds.
 TEST_F(Parser, EndsAnInstructionAtItsFirstEnd) {
-    struct Case {
-        const char* text;
-        const char* tree;
-    };
-    const Case cases[] = {
+    expectTrees({
         {"<?php if ($a > 1) ?><a/>", "P[php] [if=] [($a=] [>=] [1)=]\nS[a]\n"},
         {"<?pi don't?><a b='1'/>", "P[pi] [don't=]\nS[a] [b=1]\n"},
         {"<?pi a=\"?>\"?><b/>", "P[pi] [a=]\nD[\"?>]\nS[b]\n"},
         {"<?pi a=\"x>y\"", "P[pi]\n"},  // no "?>": as any other tag
-    };
-    for (const Case& c : cases) {
-        parse(c.text);
-        EXPECT_EQ(tree(), c.tree) << c.text;
-    }
+    });
 }
 
 TEST_F(Parser, KeepsAByteOrderMarkAsCharacterData) {
@@ -126,11 +128,7 @@ TEST_F(Parser, TellsSelfClosingTagsByTheSlashBeforeTheirEnd) {
 // Space, tab, LF and CR separate alike, any number of them, and may stand
 // around '='; they never make an attribute of their own.
 TEST_F(Parser, ReadsAttributesWhateverTheWhiteSpaceAroundThem) {
-    struct Case {
-        const char* text;
-        const char* tree;
-    };
-    const Case cases[] = {
+    expectTrees({
         {"<a  b=\"1\">", "T[a] [b=1]\n"},
         {"<a b=\"1\" >", "T[a] [b=1]\n"},
         {"<a b = \"1\">", "T[a] [b=1]\n"},
@@ -138,11 +136,7 @@ TEST_F(Parser, ReadsAttributesWhateverTheWhiteSpaceAroundThem) {
         {"<a\r\n    b=\"1\"\r\n\tc\t=\t'2'\n/>", "S[a] [b=1] [c=2]\n"},
         {"<a b=\"1\"c='2'>", "T[a] [b=1] [c=2]\n"},
         {"<a\n>", "T[a]\n"},
-    };
-    for (const Case& c : cases) {
-        parse(c.text);
-        EXPECT_EQ(tree(), c.tree) << c.text;
-    }
+    });
 }
 
 TEST_F(Parser, CutsATagWithManyAttributesAsAShortOne) {
@@ -159,11 +153,7 @@ TEST_F(Parser, CutsATagWithManyAttributesAsAShortOne) {
 }
 
 TEST_F(Parser, ReadsValuesInEitherQuoteOrNone) {
-    struct Case {
-        const char* text;
-        const char* tree;
-    };
-    const Case cases[] = {
+    expectTrees({
         {"<a u=1 s='x' e=\"\" f='' n/>", "S[a] [u=1] [s=x] [e=] [f=] [n=]\n"},
         {"<a s='say \"hi\"' d=\"it's\"/>", "S[a] [s=say \"hi\"] [d=it's]\n"},
         {"<a b=\"x y\" c='p>q' d=\"&lt;&amp;\"/><z/>", "S[a] [b=x y] [c=p>q] [d=&lt;&amp;]\nS[z]\n"},
@@ -173,31 +163,19 @@ TEST_F(Parser, ReadsValuesInEitherQuoteOrNone) {
         // Malformed: quotes in names and unquoted values are bytes of them.
         {"<a m= q=\"a=b\"tail w=\"x\"y\"/>", "S[a] [m=q=\"a=b\"tail] [w=x] [y\"=]\n"},
         {"<a b\"c=\"1\"/>", "S[a] [b\"c=1]\n"},
-    };
-    for (const Case& c : cases) {
-        parse(c.text);
-        EXPECT_EQ(tree(), c.tree) << c.text;
-    }
+    });
 }
 
 // A quoted value still open at a '<' or at the end of the text cannot be
 // in well-formed XML; the item then ends at its first '>' as ever.
 TEST_F(Parser, EndsATagWithAnUnclosedValueAtItsFirstTagEnd) {
-    struct Case {
-        const char* text;
-        const char* tree;
-    };
-    const Case cases[] = {
+    expectTrees({
         {"<a b=\"x>y<c/>", "T[a] [b=x]\n  D[y]\n  S[c]\n"},
         {"<a b=\"x<c/>", "S[a] [b=x<c]\n"},
         {"<a b='x>y", "T[a] [b=x]\n"},
         {"<a b=\"x>y\" c", "T[a]\n"},  // no '>' outside the quotes: the tag runs to the end
         {"<a b=\"1\"><c d=\"x>\"y\" e=\"<\"/>", "T[a] [b=1]\n  T[c] [d=x]\n    D[\"y\" e=\"]\n    S[\"]\n"},
-    };
-    for (const Case& c : cases) {
-        parse(c.text);
-        EXPECT_EQ(tree(), c.tree) << c.text;
-    }
+    });
 }
 
 TEST_F(Parser, ClosesTheInnermostTagWhateverTheClosingName) {
@@ -218,11 +196,7 @@ TEST_F(Parser, LeavesUnclosedTagsHoldingEverythingAfterThem) {
 // CDATA sections and document types are kept whole, as character data,
 // and open no level; nothing inside them is read as markup.
 TEST_F(Parser, KeepsOtherBangMarkupWholeAsCharacterData) {
-    struct Case {
-        std::string text;
-        std::string tree;
-    };
-    const Case cases[] = {
+    expectTrees({
         {"<!DOCTYPE swf><swf/>", "D[<!DOCTYPE swf>]\nS[swf]\n"},
         {"<!DOCTYPE swf [\n<!ENTITY e \"v\">\n<!ELEMENT swf ANY>\n] ><swf/>",
          "D[<!DOCTYPE swf [\n<!ENTITY e \"v\">\n<!ELEMENT swf ANY>\n] >]\nS[swf]\n"},
@@ -244,11 +218,7 @@ TEST_F(Parser, KeepsOtherBangMarkupWholeAsCharacterData) {
         {"<!x [ y> <b/>", "D[<!x [ y>]\nS[b]\n"},
         {"<a/><!DOCTYPE a", "S[a]\nD[<!DOCTYPE a]\n"},
         {"<a/><!", "S[a]\nD[<!]\n"},
-    };
-    for (const Case& c : cases) {
-        parse(c.text);
-        EXPECT_EQ(tree(), c.tree) << c.text;
-    }
+    });
 }
 
 TEST_F(Parser, ReadsAnItemThatRunsToTheEndOfTheFile) {
@@ -312,35 +282,35 @@ TEST_F(Parser, ReadsAttributeTextOnItsOwn) {
 
 TEST_F(Parser, ReportsTheEndOfEachItem) {
     const std::string text = std::string("<a b=\"1\">text</a>") + '\0';
+    struct Case {
+        std::string text;
+        clXMLNode::enType type;
+        std::string key;
+        std::size_t next;
+    };
+    const Case cases[] = {
+        {text, clXMLNode::TYPE_TAG, "a", 9},
+        // The byte at start is taken for the '<' and never read, nor any before it.
+        {">>" + std::string(100, 'x'), clXMLNode::TYPE_TAG, "", 2},
+        // A CDATA section is one item, read as character data.
+        {std::string("<![CDATA[<a>]]><b/>") + '\0', clXMLNode::TYPE_ELEMENT, "<![CDATA[<a>]]>", 15},
+    };
+    for (const Case& c : cases) {
+        std::size_t next = 0;
+        const std::unique_ptr<clXMLNode> item(doc.parseTag(&next, c.text, 0));
+        ASSERT_NE(item, nullptr) << c.text;
+        EXPECT_EQ(item->getType(), c.type) << c.text;
+        EXPECT_EQ(item->getTag(), c.key) << c.text;
+        EXPECT_EQ(next, c.next) << c.text;
+    }
+
     std::size_t next = 0;
-    clXMLNode* a = doc.parseTag(&next, text, 0);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(next, 9u);
     EXPECT_EQ(doc.parseTag(&next, text, 13), nullptr);
     EXPECT_EQ(next, 17u);
     EXPECT_EQ(doc.parseTag(nullptr, text, 0), nullptr);
     next = 5;
     EXPECT_EQ(doc.parseTag(&next, text, text.size()), nullptr);  // nothing left to read
     EXPECT_EQ(next, 5u);
-    delete a;
-
-    // The byte at start is taken for the '<' and never read, nor any before it.
-    const std::string bare = ">>" + std::string(100, 'x');
-    clXMLNode* empty = doc.parseTag(&next, bare, 0);
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(empty->getType(), clXMLNode::TYPE_TAG);
-    EXPECT_EQ(empty->getTag(), "");
-    EXPECT_EQ(next, 2u);
-    delete empty;
-
-    // A CDATA section is one item, read as character data.
-    const std::string section = std::string("<![CDATA[<a>]]><b/>") + '\0';
-    clXMLNode* data = doc.parseTag(&next, section, 0);
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(data->getType(), clXMLNode::TYPE_ELEMENT);
-    EXPECT_EQ(data->getElement(), "<![CDATA[<a>]]>");
-    EXPECT_EQ(next, 15u);
-    delete data;
 }
 
 class Loader : public XmlFixture {

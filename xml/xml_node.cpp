@@ -53,23 +53,25 @@ bool wordHoldsDoubleQuote(Word word) {
     return ((word - ones) & ~word & (ones * 0x80)) != 0;
 }
 
+// Copies count bytes, sizeof(Word) to twice that many, as two words that
+// may overlap, and tells whether they hold a '"'.
+template <class Word>
+bool copyWords(char* to, const char* from, std::size_t count) {
+    Word head, tail;
+    std::memcpy(&head, from, sizeof head);
+    std::memcpy(&tail, from + count - sizeof tail, sizeof tail);
+    std::memcpy(to, &head, sizeof head);
+    std::memcpy(to + count - sizeof tail, &tail, sizeof tail);
+    return wordHoldsDoubleQuote(head) || wordHoldsDoubleQuote(tail);
+}
+
 // copyBytes for a value, also telling whether it holds a '"': the bytes
 // are looked at as they are moved, so the writer never walks a value twice.
 char* copyValue(char* to, const char* from, std::size_t count, bool& holdsDoubleQuote) {
     if (count >= 8 && count <= 16) {
-        std::uint64_t head, tail;
-        std::memcpy(&head, from, 8);
-        std::memcpy(&tail, from + count - 8, 8);
-        std::memcpy(to, &head, 8);
-        std::memcpy(to + count - 8, &tail, 8);
-        holdsDoubleQuote = wordHoldsDoubleQuote(head) || wordHoldsDoubleQuote(tail);
+        holdsDoubleQuote = copyWords<std::uint64_t>(to, from, count);
     } else if (count >= 4 && count < 8) {
-        std::uint32_t head, tail;
-        std::memcpy(&head, from, 4);
-        std::memcpy(&tail, from + count - 4, 4);
-        std::memcpy(to, &head, 4);
-        std::memcpy(to + count - 4, &tail, 4);
-        holdsDoubleQuote = wordHoldsDoubleQuote(head) || wordHoldsDoubleQuote(tail);
+        holdsDoubleQuote = copyWords<std::uint32_t>(to, from, count);
     } else if (count < 4) {
         holdsDoubleQuote = false;
         for (std::size_t i = 0; i < count; ++i) {
