@@ -107,6 +107,23 @@ TEST_F(Writer, WritesEveryAttributeQuotedInEveryKind) {
     EXPECT_EQ(printOf(*loose<clXMLNodeDeclaration>("xml"), 2), "  <?xml?>\n");
 }
 
+// The quote is chosen from the bytes as they are copied, a word at a
+// time: a '"' anywhere in a value of any length, and only a '"' (not a
+// byte one bit away from it), sends the value between '\''.
+TEST_F(Writer, QuotesEveryValueByWhatItHolds) {
+    const std::string filler = "\xA2#!v";
+    for (std::size_t length = 0; length <= 40; ++length) {
+        for (std::size_t at = 0; at <= length; ++at) {  // at == length: no '"'
+            std::string value;
+            for (std::size_t i = 0; i < length; ++i) value += i == at ? '"' : filler[i % 4];
+            const std::string quote = at < length ? "'" : "\"";
+            EXPECT_EQ(printOf(*loose<clXMLNodeEmptyTag>("s", {{"a", value}}), 0),
+                      "<s a=" + quote + value + quote + "/>\n")
+                << length << ' ' << at;
+        }
+    }
+}
+
 TEST_F(Writer, WritesBytesUnescapedAndTextFlushLeft) {
     parse("<a v=\"<&'\"><b>  x &amp; \"z\"\r\n\t</b></a>");
     EXPECT_EQ(printed(),
