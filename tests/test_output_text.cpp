@@ -13,6 +13,7 @@ using qor_test::hostLines;
 using OutputText = qor_test::XmlFixture;
 
 const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+const std::string bom = "\xEF\xBB\xBF";
 
 // What the tool would write for the document, and a check that the room
 // it sets aside covers it.
@@ -23,33 +24,65 @@ std::string replacement(const qor::utility::clXML& document) {
     return file.str();
 }
 
-TEST_F(OutputText, ReplacesTheDocumentsOwnDeclaration) {
-    parse("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<swf version=\"10\">\xE9</swf>");
-    EXPECT_EQ(replacement(doc), declaration + hostLines("\n  <swf version=\"10\">\n\xE9\n  </swf>\n"));
+// Only a leading declaration named xml gives way to the line, and with it
+// a byte-order mark before the first markup; every other head is kept.
+TEST_F(OutputText, ReplacesOnlyTheDocumentsOwnDeclaration) {
+    struct Case {
+        std::string input;
+        std::string body;  // after the declaration line, before the host's line ends
+    };
+    const Case cases[] = {
+        {"<?xml version=\"1.0\"?>\n<swf/>", "\n  <swf/>\n"},
+        {"<?xml version='1.0' standalone=\"yes\" ?><swf/>", "\n  <swf/>\n"},
+        {"<swf><a/></swf>", "  <swf>\n    <a/>\n  </swf>\n"},
+        {"<?xml-stylesheet href=\"s.xsl\"?><swf/>", "  <?xml-stylesheet href=\"s.xsl\"?>\n  <swf/>\n"},
+        {"<?xml version=\"1.0\"?><?xml-stylesheet href=\"s.xsl\"?><swf/>",
+         "\n  <?xml-stylesheet href=\"s.xsl\"?>\n  <swf/>\n"},
+        {"<!-- c --><?xml version=\"1.0\"?><a/>", "  <!-- c -->\n  <?xml version=\"1.0\"?>\n  <a/>\n"},
+        {"a>b<?xml version=\"1.0\"?><a/>", "a>b\n  <?xml version=\"1.0\"?>\n  <a/>\n"},
+        {bom + "<?xml version=\"1.0\"?><a/>", "\n  <a/>\n"},
+        {bom + " \r\n\t<?xml version=\"1.0\"?>\r\n<a/>", "\n  <a/>\n"},
+        {bom + "\n<a/>", "  <a/>\n"},
+        {bom + "x<a/>", bom + "x\n  <a/>\n"},
+        {std::string(5000, 'x') + "<?xml version=\"" + std::string(5000, 'v') + "\"?><a/>",
+         std::string(5000, 'x') + "\n  <?xml version=\"" + std::string(5000, 'v') + "\"?>\n  <a/>\n"},
+        {"<?xml version=\"" + std::string(5000, 'v') + "\"?><a/>", "\n  <a/>\n"},
+    };
+    for (const Case& c : cases) {
+        parse(c.input);
+        EXPECT_EQ(replacement(doc), declaration + hostLines(c.body)) << c.input;
+    }
+    EXPECT_EQ(replacement(qor::utility::clXML()), declaration);
 }
 
-TEST_F(OutputText, CutsOnlyADeclarationsLine) {
-    parse("<swf><a/></swf>");
-    EXPECT_FALSE(exportOpensWithDeclaration(doc));
-    EXPECT_EQ(replacement(doc), declaration + hostLines("  <swf>\n    <a/>\n  </swf>\n"));
-
-    parse("<!-- c --><?xml version=\"1.0\"?><a/>");
-    EXPECT_FALSE(exportOpensWithDeclaration(doc));
-    parse("a>b<?xml version=\"1.0\"?><a/>");
-    EXPECT_FALSE(exportOpensWithDeclaration(doc));
-    parse("\xEF\xBB\xBF<?xml version=\"1.0\"?><a/>");
-    EXPECT_TRUE(exportOpensWithDeclaration(doc));
-    EXPECT_EQ(replacement(doc), declaration + hostLines("\n  <a/>\n"));
-    EXPECT_FALSE(exportOpensWithDeclaration(qor::utility::clXML()));
-}
-
-TEST_F(OutputText, FindsTheDeclarationsEndWhereverItLies) {
-    const std::string longText(5000, 'x');
-    parse(longText + "<?xml version=\"" + longText + "\"?><a/>");
-    EXPECT_EQ(replacement(doc), declaration + hostLines("\n  <a/>\n"));
-    parse("<?xml v=\"x\"?><a/>");
-    doc.find("xml")->searchAttribute("v")->second = "a>b";  // a '>' the writer puts before the real end
-    EXPECT_FALSE(exportOpensWithDeclaration(doc));
+// The bytes are never converted, so the line names the encoding they are in.
+TEST_F(OutputText, NamesTheEncodingTheDocumentsDeclarationNames) {
+    struct Case {
+        std::string declaration;
+        std::string named;
+    };
+    const Case cases[] = {
+        {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", "ISO-8859-1"},
+        {"<?xml version='1.0' encoding='windows-1252'?>", "windows-1252"},
+        {"<?xml version=\"1.0\" encoding = \"Shift_JIS\" ?>", "Shift_JIS"},
+        {"<?xml version=\"1.0\" encoding=\"utf-8\"?>", "UTF-8"},
+        {"<?xml version=\"1.0\" encoding=\"Utf8\"?>", "UTF-8"},
+        {"<?xml version=\"1.0\"?>", "UTF-8"},
+        {"<?xml version=\"1.0\" encoding=\"\"?>", "UTF-8"},
+        {"<?xml version=\"1.0\" encoding=\"8bit\"?>", "UTF-8"},          // no encoding name
+        {"<?xml version=\"1.0\" encoding='a\"b'?>", "UTF-8"},            // would break the line
+        {"<?xml version=\"1.0\" encoding=\"latin 1\"?>", "UTF-8"},
+        {"<?xml version=\"1.0\" encoding=\"" + std::string(300, 'E') + "\"?>", std::string(300, 'E')},
+        {"<?xml-stylesheet encoding=\"ISO-8859-1\"?>", "UTF-8"},         // not the document's own
+    };
+    for (const Case& c : cases) {
+        parse(c.declaration + "<swf version=\"10\">\xE9</swf>");
+        const std::string written = replacement(doc);
+        EXPECT_EQ(written.substr(0, written.find('\n') + 1),
+                  "<?xml version=\"1.0\" encoding=\"" + c.named + "\"?>\n")
+            << c.declaration;
+        EXPECT_NE(written.find("\xE9"), std::string::npos) << c.declaration;
+    }
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -14,7 +17,22 @@
 namespace {
 
 using qor_test::XmlFixture;
-using Parser = XmlFixture;
+
+// Each text, parsed alone, and the tree it must give.
+struct ParseCase {
+    std::string text;
+    std::string tree;
+};
+
+class Parser : public XmlFixture {
+protected:
+    void expectTrees(const std::vector<ParseCase>& cases) {
+        for (const ParseCase& c : cases) {
+            parse(c.text);
+            EXPECT_EQ(tree(), c.tree) << c.text;
+        }
+    }
+};
 using qor::utility::clXML;
 using qor::utility::clXMLNode;
 
@@ -25,9 +43,28 @@ TEST_F(Parser, ReadsTheUsualDeclarationAsASiblingOfTheRoot) {
               "T[swf] [version=8]\n");
 }
 
-TEST_F(Parser, KeepsTheQuestionMarkOfADeclarationWithoutAttributes) {
-    parse("<?xml?><?pi a=\"1\" ?>");
-    EXPECT_EQ(tree(), "P[xml?]\nP[pi] [a=1] [?=]\n");
+// The '/' or '?' just before the '>' ends a name whatever the kind; only
+// the kind's own byte is taken off the attributes.
+TEST_F(Parser, EndsANameAtTheByteBeforeTheTagEnd) {
+    expectTrees({
+        {"<?xml?>", "P[xml]\n"},
+        {"<?pi a=\"1\" ?>", "P[pi] [a=1]\n"},
+        {"<?pi a=b?>", "P[pi] [a=b]\n"},
+        {"<?>", "P[]\n"},
+        {"<?a/>", "P[a] [/=]\n"},
+        {"<a?>", "T[a] [?=]\n"},
+        {"<a/>", "S[a]\n"},
+    });
+}
+
+// A processing instruction ends at its first "?>", whatever its data holds.
+TEST_F(Parser, EndsAnInstructionAtItsFirstEnd) {
+    expectTrees({
+        {"<?php if ($a > 1) ?><a/>", "P[php] [if=] [($a=] [>=] [1)=]\nS[a]\n"},
+        {"<?pi don't?><a b='1'/>", "P[pi] [don't=]\nS[a] [b=1]\n"},
+        {"<?pi a=\"?>\"?><b/>", "P[pi] [a=]\nD[\"?>]\nS[b]\n"},
+        {"<?pi a=\"x>y\"", "P[pi]\n"},  // no "?>": as any other tag
+    });
 }
 
 TEST_F(Parser, KeepsAByteOrderMarkAsCharacterData) {
@@ -76,22 +113,30 @@ TEST_F(Parser, StartsTextAfterAnUnclosedCommentAtTheOpenerWithoutRepeatingEarlie
 }
 
 TEST_F(Parser, TellsSelfClosingTagsByTheSlashBeforeTheirEnd) {
-    parse("<a/><b /><c d/><e f=\"1\"/><g f=\"1\" /><h/ >");
+    parse("<a/><b /><c d/><e f=\"1\"/><g f=\"1\" /><h/ ><i j=/><k l= />");
     EXPECT_EQ(tree(),
               "S[a]\n"
-              "S[b] [/=]\n"
-              "S[c] [d/=]\n"
+              "S[b]\n"
+              "S[c] [d=]\n"
               "S[e] [f=1]\n"
-              "S[g] [f=1] [/=]\n"
-              "T[h/] [=]\n");
+              "S[g] [f=1]\n"
+              "T[h/]\n"
+              "  S[i] [j=]\n"
+              "  S[k] [l=]\n");
 }
 
-TEST_F(Parser, KeepsEveryPieceBetweenSeparatorsAsAnAttribute) {
-    parse("<a  b=\"1\"><c b=\"1\" ><d b = \"1\">");
-    EXPECT_EQ(tree(),
-              "T[a] [=] [b=1]\n"
-              "  T[c] [b=1] [=]\n"
-              "    T[d] [b=] [=] [\"1\"=]\n");
+// Space, tab, LF and CR separate alike, any number of them, and may stand
+// around '='; they never make an attribute of their own.
+TEST_F(Parser, ReadsAttributesWhateverTheWhiteSpaceAroundThem) {
+    expectTrees({
+        {"<a  b=\"1\">", "T[a] [b=1]\n"},
+        {"<a b=\"1\" >", "T[a] [b=1]\n"},
+        {"<a b = \"1\">", "T[a] [b=1]\n"},
+        {"<a\tb=\"1\"/>", "S[a] [b=1]\n"},
+        {"<a\r\n    b=\"1\"\r\n\tc\t=\t'2'\n/>", "S[a] [b=1] [c=2]\n"},
+        {"<a b=\"1\"c='2'>", "T[a] [b=1] [c=2]\n"},
+        {"<a\n>", "T[a]\n"},
+    });
 }
 
 TEST_F(Parser, CutsATagWithManyAttributesAsAShortOne) {
@@ -104,20 +149,33 @@ TEST_F(Parser, CutsATagWithManyAttributesAsAShortOne) {
         expected += i % 5 == 4 ? " [e" + n + "=]" : " [k" + n + "=v " + n + "]";
     }
     parse(tag + " />");
-    EXPECT_EQ(tree(), expected + " [/=]\n");
+    EXPECT_EQ(tree(), expected + "\n");
 }
 
-TEST_F(Parser, ReadsValuesByTheirOutermostQuotes) {
-    parse("<a u=1 s='x' e=\"\" n m= q=\"a=b\"tail w=\"x\"y\"/>");
-    EXPECT_EQ(tree(), "S[a] [u=1] [s='x'] [e=] [n=] [m=] [q=a=b] [w=x\"y]\n");
+TEST_F(Parser, ReadsValuesInEitherQuoteOrNone) {
+    expectTrees({
+        {"<a u=1 s='x' e=\"\" f='' n/>", "S[a] [u=1] [s=x] [e=] [f=] [n=]\n"},
+        {"<a s='say \"hi\"' d=\"it's\"/>", "S[a] [s=say \"hi\"] [d=it's]\n"},
+        {"<a b=\"x y\" c='p>q' d=\"&lt;&amp;\"/><z/>", "S[a] [b=x y] [c=p>q] [d=&lt;&amp;]\nS[z]\n"},
+        {"<a q=\"a=b\" =\"v\" =>", "T[a] [q=a=b] [=v] [=]\n"},
+        {"<a x=1=2 y=>", "T[a] [x=1=2] [y=]\n"},
+        {"<swf version='8'>", "T[swf] [version=8]\n"},
+        // Malformed: quotes in names and unquoted values are bytes of them.
+        {"<a m= q=\"a=b\"tail w=\"x\"y\"/>", "S[a] [m=q=\"a=b\"tail] [w=x] [y\"=]\n"},
+        {"<a b\"c=\"1\"/>", "S[a] [b\"c=1]\n"},
+    });
 }
 
-TEST_F(Parser, HonoursQuotesForSpacesButNotForTheTagEnd) {
-    parse("<a b=\"x y\" c=\"p>q\"/></a><z/>");
-    EXPECT_EQ(tree(),
-              "T[a] [b=x y] [c=p]\n"
-              "  D[q\"/>]\n"
-              "S[z]\n");
+// A quoted value still open at a '<' or at the end of the text cannot be
+// in well-formed XML; the item then ends at its first '>' as ever.
+TEST_F(Parser, EndsATagWithAnUnclosedValueAtItsFirstTagEnd) {
+    expectTrees({
+        {"<a b=\"x>y<c/>", "T[a] [b=x]\n  D[y]\n  S[c]\n"},
+        {"<a b=\"x<c/>", "S[a] [b=x<c]\n"},
+        {"<a b='x>y", "T[a] [b=x]\n"},
+        {"<a b=\"x>y\" c", "T[a]\n"},  // no '>' outside the quotes: the tag runs to the end
+        {"<a b=\"1\"><c d=\"x>\"y\" e=\"<\"/>", "T[a] [b=1]\n  T[c] [d=x]\n    D[\"y\" e=\"]\n    S[\"]\n"},
+    });
 }
 
 TEST_F(Parser, ClosesTheInnermostTagWhateverTheClosingName) {
@@ -135,14 +193,32 @@ TEST_F(Parser, LeavesUnclosedTagsHoldingEverythingAfterThem) {
     EXPECT_EQ(tree(), "T[a]\n  T[b]\n    S[c]\n");
 }
 
-TEST_F(Parser, ReadsOtherBangMarkupAsAnOpeningTag) {
-    parse("<!DOCTYPE swf><swf/>");
-    EXPECT_EQ(tree(), "T[!DOCTYPE] [swf=]\n  S[swf]\n");
-}
-
-TEST_F(Parser, KeepsALineBreakInANameAndCountsEachIndentationSpace) {
-    parse("<a\n   b=\"1\">");
-    EXPECT_EQ(tree(), "T[a\n] [=] [=] [b=1]\n");
+// CDATA sections and document types are kept whole, as character data,
+// and open no level; nothing inside them is read as markup.
+TEST_F(Parser, KeepsOtherBangMarkupWholeAsCharacterData) {
+    expectTrees({
+        {"<!DOCTYPE swf><swf/>", "D[<!DOCTYPE swf>]\nS[swf]\n"},
+        {"<!DOCTYPE swf [\n<!ENTITY e \"v\">\n<!ELEMENT swf ANY>\n] ><swf/>",
+         "D[<!DOCTYPE swf [\n<!ENTITY e \"v\">\n<!ELEMENT swf ANY>\n] >]\nS[swf]\n"},
+        {"<a> x <![CDATA[<b>&amp;]]> y <![CDATA[]]]]><![CDATA[>]]></a>",
+         "T[a]\n  D[x ]\n  D[<![CDATA[<b>&amp;]]>]\n  D[y ]\n  D[<![CDATA[]]]]>]\n  D[<![CDATA[>]]>]\n"},
+        // Without "]]>" a section is read as any other "<!" item.
+        {"<![CDATA[x>y<a/>", "D[<![CDATA[x>]\nD[y]\nS[a]\n"},
+        // A document type ends where XML ends it, whatever its literals,
+        // comments and instructions hold.
+        {"<!DOCTYPE a SYSTEM \"x[1].dtd\"><a><![CDATA[x]]></a>",
+         "D[<!DOCTYPE a SYSTEM \"x[1].dtd\">]\nT[a]\n  D[<![CDATA[x]]>]\n"},
+        {"<!DOCTYPE a PUBLIC 'p' 'a>b'><a/>", "D[<!DOCTYPE a PUBLIC 'p' 'a>b'>]\nS[a]\n"},
+        {"<!DOCTYPE a [<!ENTITY e \"]>\"><!-- ]> ' --><?pi ]> \"?>] ><a/>",
+         "D[<!DOCTYPE a [<!ENTITY e \"]>\"><!-- ]> ' --><?pi ]> \"?>] >]\nS[a]\n"},
+        // A '[' with no "]" and '>' after it: the item ends at its first '>'.
+        {"<!DOCTYPE a [ x><a/>", "D[<!DOCTYPE a [ x>]\nS[a]\n"},
+        {"<!DOCTYPE a \"x><a/>", "D[<!DOCTYPE a \"x>]\nS[a]\n"},
+        {"<!x [ ><b/>]\t>", "D[<!x [ ><b/>]\t>]\n"},
+        {"<!x [ y> <b/>", "D[<!x [ y>]\nS[b]\n"},
+        {"<a/><!DOCTYPE a", "S[a]\nD[<!DOCTYPE a]\n"},
+        {"<a/><!", "S[a]\nD[<!]\n"},
+    });
 }
 
 TEST_F(Parser, ReadsAnItemThatRunsToTheEndOfTheFile) {
@@ -158,6 +234,10 @@ TEST_F(Parser, ReadsAnItemThatRunsToTheEndOfTheFile) {
     EXPECT_EQ(tree(), "S[a]\n");
     parse("<a b=\"1\" c");
     EXPECT_EQ(tree(), "T[a]\n");
+    parse("<a\tb");
+    EXPECT_EQ(tree(), "T[a]\n");
+    parse("<?pi?");
+    EXPECT_EQ(tree(), "P[pi]\n");
 }
 
 TEST_F(Parser, ReadsTheAttributesOfATagClosedByTheLastByte) {
@@ -174,38 +254,63 @@ TEST_F(Parser, MakesNothingOfBlankOrMarkupFreeText) {
     EXPECT_TRUE(doc.isLoad());
 }
 
-TEST_F(Parser, SplitsOnePieceAtItsFirstEquals) {
+TEST_F(Parser, ReadsAttributeTextOnItsOwn) {
     std::string name = "old", value = "old";
-    const std::string piece = "k=\"v=w\"x";
+    const std::string piece = " \tk = 'v=w'x y";
     doc.parseAttribute(&name, &value, piece.data(), piece.data() + piece.size());
     EXPECT_EQ(name, "k");
     EXPECT_EQ(value, "v=w");
     doc.parseAttribute(nullptr, &value, piece.data(), piece.data() + piece.size());
     EXPECT_EQ(value, "v=w");
+    const std::string blank = " \r\n";
+    doc.parseAttribute(&name, &value, blank.data(), blank.data() + blank.size());
+    EXPECT_EQ(name + value, "");
+
+    clXMLNode::tyAttribute pairs[4] = {{"", ""}, {"", ""}, {"", ""}, {"kept", "as it was"}};
+    doc.parseAttributes(pairs, 4, piece.data(), piece.data() + piece.size());
+    EXPECT_EQ(pairs[0], (clXMLNode::tyAttribute{"k", "v=w"}));
+    EXPECT_EQ(pairs[1], (clXMLNode::tyAttribute{"x", ""}));
+    EXPECT_EQ(pairs[2], (clXMLNode::tyAttribute{"y", ""}));
+    EXPECT_EQ(pairs[3], (clXMLNode::tyAttribute{"kept", "as it was"}));
+    doc.parseAttributes(pairs, 1, blank.data(), blank.data());
+    doc.parseAttributes(nullptr, 1, piece.data(), piece.data() + piece.size());
+    // An open quote runs to the end of the text.
+    const std::string open = "a=\"1 b=2";
+    doc.parseAttributes(pairs, 2, open.data(), open.data() + open.size());
+    EXPECT_EQ(pairs[0], (clXMLNode::tyAttribute{"a", "1 b=2"}));
 }
 
 TEST_F(Parser, ReportsTheEndOfEachItem) {
     const std::string text = std::string("<a b=\"1\">text</a>") + '\0';
+    struct Case {
+        std::string text;
+        clXMLNode::enType type;
+        std::string key;
+        std::size_t next;
+    };
+    const Case cases[] = {
+        {text, clXMLNode::TYPE_TAG, "a", 9},
+        // The byte at start is taken for the '<' and never read, nor any before it.
+        {">>" + std::string(100, 'x'), clXMLNode::TYPE_TAG, "", 2},
+        // A CDATA section is one item, read as character data.
+        {std::string("<![CDATA[<a>]]><b/>") + '\0', clXMLNode::TYPE_ELEMENT, "<![CDATA[<a>]]>", 15},
+    };
+    for (const Case& c : cases) {
+        std::size_t next = 0;
+        const std::unique_ptr<clXMLNode> item(doc.parseTag(&next, c.text, 0));
+        ASSERT_NE(item, nullptr) << c.text;
+        EXPECT_EQ(item->getType(), c.type) << c.text;
+        EXPECT_EQ(item->getTag(), c.key) << c.text;
+        EXPECT_EQ(next, c.next) << c.text;
+    }
+
     std::size_t next = 0;
-    clXMLNode* a = doc.parseTag(&next, text, 0);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(next, 9u);
     EXPECT_EQ(doc.parseTag(&next, text, 13), nullptr);
     EXPECT_EQ(next, 17u);
     EXPECT_EQ(doc.parseTag(nullptr, text, 0), nullptr);
     next = 5;
     EXPECT_EQ(doc.parseTag(&next, text, text.size()), nullptr);  // nothing left to read
     EXPECT_EQ(next, 5u);
-    delete a;
-
-    // An item that is a bare '>' at the very start: nothing before it is read.
-    const std::string bare = ">" + std::string(100, 'x');
-    clXMLNode* empty = doc.parseTag(&next, bare, 0);
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(empty->getType(), clXMLNode::TYPE_TAG);
-    EXPECT_EQ(empty->getTag(), "");
-    EXPECT_EQ(next, 1u);
-    delete empty;
 }
 
 class Loader : public XmlFixture {

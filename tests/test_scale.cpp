@@ -75,12 +75,31 @@ TEST_F(Scale, ReadsMillionsOfOpenersWithoutATagEnd) {
     EXPECT_NE(doc.find("a"), nullptr);
 }
 
-TEST_F(Scale, ReadsATagHoldingMillionsOfSpaces) {
-    parse("<a" + repeat(" ", 4000000) + "b=\"1\"/>");
+TEST_F(Scale, ReadsATagHoldingMillionsOfSpacesOrAttributes) {
+    parse("<a" + repeat(" \t\r\n", 1000000) + "b = \"1\"/>");
     const clXMLNode* a = doc.find("a");
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->getAttribute().size(), 4000000u);
+    EXPECT_EQ(a->getAttribute(), (clXMLNode::tyAttributeList{{"b", "1"}}));
+
+    parse("<a" + repeat(" k", 2000000) + " b='1'/>");
+    a = doc.find("a");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->getAttribute().size(), 2000001u);
     EXPECT_EQ(a->getAttribute().back(), (clXMLNode::tyAttribute{"b", "1"}));
+}
+
+// Each of these makes every item search to the end of the text for an end
+// it never finds, unless what one search found missing is remembered.
+TEST_F(Scale, ReadsMillionsOfItemsWhoseEndIsMissingInOnePass) {
+    // Every tag's walk meets a '<' only outside quotes and ends inside one.
+    parse(repeat("<a \">\" ", 1000000) + "\"");
+    EXPECT_EQ(doc.find("a")->getAttribute(), (clXMLNode::tyAttributeList{{"\"", ""}}));
+    parse(repeat("<!x[>", 1000000));
+    EXPECT_EQ(doc.find("<!x[>")->getType(), clXMLNode::TYPE_ELEMENT);
+    parse(repeat("<!DOCTYPE a [>", 1000000));
+    EXPECT_EQ(doc.find("<!DOCTYPE a [>")->getType(), clXMLNode::TYPE_ELEMENT);
+    parse(repeat("<![CDATA[>", 1000000));
+    EXPECT_EQ(doc.find("<![CDATA[>")->getType(), clXMLNode::TYPE_ELEMENT);
 }
 
 }  // namespace

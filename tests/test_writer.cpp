@@ -70,17 +70,17 @@ TEST_F(Writer, WritesTheWorkedExample) {
     clXMLNode* title = node<clXMLNodeTag>(swf, "Title");
     node<clXMLNodeElement>(title, "Hello");
     const std::string expected =
-        "  <xml version=\"1.0\" encoding=\"UTF-8\">\n"
+        "  <?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "  <!-- movie header -->\n"
         "  <swf version=\"10\" note=\"\">\n"
-        "    <FileAttributes allowABC=\"1\" hidden/>\n"
+        "    <FileAttributes allowABC=\"1\" hidden=\"\"/>\n"
         "    <Title>\n"
         "Hello\n"
         "    </Title>\n"
         "  </swf>\n";
-    EXPECT_EQ(expected.size(), 174u);
+    EXPECT_EQ(expected.size(), 179u);
     EXPECT_EQ(printed(), expected);
-    EXPECT_EQ(exported(), qor_test::hostLines(expected));  // 182 bytes where newlines are CR LF
+    EXPECT_EQ(exported(), qor_test::hostLines(expected));  // 187 bytes where newlines are CR LF
 }
 
 TEST_F(Writer, WritesNothingForAnEmptyDocumentAndEmptiesTheFile) {
@@ -96,11 +96,32 @@ TEST_F(Writer, NeverWritesAnOpeningTagAsSelfClosing) {
     EXPECT_EQ(printOf(a, -4), "<a>\n</a>\n");
 }
 
-TEST_F(Writer, WritesEmptyValuesByEachKindsRule) {
-    const clXMLNode::tyAttributeList attributes{{"e", ""}, {"", ""}, {"/", ""}};
-    EXPECT_EQ(printOf(*loose<clXMLNodeTag>("t", attributes), 0), "<t e=\"\" =\"\" /=\"\">\n</t>\n");
-    EXPECT_EQ(printOf(*loose<clXMLNodeEmptyTag>("s", attributes), 0), "<s e  //>\n");
-    EXPECT_EQ(printOf(*loose<clXMLNodeDeclaration>("d", attributes), 0), "<d e  />\n");
+// Every kind writes each attribute as name="value", an empty value too;
+// one with neither name nor value is left out.
+TEST_F(Writer, WritesEveryAttributeQuotedInEveryKind) {
+    const clXMLNode::tyAttributeList attributes{{"e", ""}, {"", ""}, {"", "v"}, {"q", "say \"hi\""}, {"a", "it's"}};
+    const std::string written = " e=\"\" =\"v\" q='say \"hi\"' a=\"it's\"";
+    EXPECT_EQ(printOf(*loose<clXMLNodeTag>("t", attributes), 0), "<t" + written + ">\n</t>\n");
+    EXPECT_EQ(printOf(*loose<clXMLNodeEmptyTag>("s", attributes), 0), "<s" + written + "/>\n");
+    EXPECT_EQ(printOf(*loose<clXMLNodeDeclaration>("d", attributes), 0), "<?d" + written + "?>\n");
+    EXPECT_EQ(printOf(*loose<clXMLNodeDeclaration>("xml"), 2), "  <?xml?>\n");
+}
+
+// The quote is chosen from the bytes as they are copied, a word at a
+// time: a '"' anywhere in a value of any length, and only a '"' (not a
+// byte one bit away from it), sends the value between '\''.
+TEST_F(Writer, QuotesEveryValueByWhatItHolds) {
+    const std::string filler = "\xA2#!v";
+    for (std::size_t length = 0; length <= 40; ++length) {
+        for (std::size_t at = 0; at <= length; ++at) {  // at == length: no '"'
+            std::string value;
+            for (std::size_t i = 0; i < length; ++i) value += i == at ? '"' : filler[i % 4];
+            const std::string quote = at < length ? "'" : "\"";
+            EXPECT_EQ(printOf(*loose<clXMLNodeEmptyTag>("s", {{"a", value}}), 0),
+                      "<s a=" + quote + value + quote + "/>\n")
+                << length << ' ' << at;
+        }
+    }
 }
 
 TEST_F(Writer, WritesBytesUnescapedAndTextFlushLeft) {
@@ -131,21 +152,29 @@ TEST_F(Writer, IndentsChildrenOfEveryKindAndOfPlainNodes) {
     EXPECT_EQ(printed(),
               "t\n"
               "    <under-text/>\n"
-              "  <d>\n"
+              "  <?d?>\n"
               "    <!--under-declaration-->\n"
               "    <under-plain/>\n");
 }
 
 TEST_F(Writer, RoundTripsAParsedDocumentToItsLayout) {
-    parse("<?xml version=\"1.0\"?>\r\n<swf version=\"8\">\r\n  <a b=\"\" />\r\n  <t>hi</t>\r\n</swf>\r\n");
-    EXPECT_EQ(printed(),
-              "  <xml version=\"1.0\">\n"
-              "  <swf version=\"8\">\n"
-              "    <a b //>\n"
-              "    <t>\n"
-              "hi\n"
-              "    </t>\n"
-              "  </swf>\n");
+    const std::string text =
+        "<?xml version='1.0'?>\r\n<!DOCTYPE swf>\r\n<swf version=\"8\">\r\n  <a b=\"\" c = 'x\"y' />\r\n"
+        "  <t>hi<![CDATA[ <b> ]]></t>\r\n\t<?pi x?>\r\n</swf>\r\n";
+    const std::string layout =
+        "  <?xml version=\"1.0\"?>\n"
+        "<!DOCTYPE swf>\n"
+        "  <swf version=\"8\">\n"
+        "    <a b=\"\" c='x\"y'/>\n"
+        "    <t>\n"
+        "hi\n"
+        "<![CDATA[ <b> ]]>\n"
+        "    </t>\n"
+        "\t\n"
+        "    <?pi x=\"\"?>\n"
+        "  </swf>\n";
+    parse(text);
+    EXPECT_EQ(printed(), layout);
 }
 
 // A stream that counts flushes, to hold the writer to one per line.
@@ -202,7 +231,8 @@ TEST_F(Writer, TellsTheSizeOfWhatItWrites) {
     auto parsed = [this](const std::string& text) { return [this, text] { parse(text); }; };
     const Case cases[] = {
         {"empty", parsed("")},
-        {"declarations", parsed("<?xml version=\"1.0\" encoding=\"UTF-8\"?><?e a=\"\" b?><!DOCTYPE x>")},
+        {"declarations", parsed("<?xml version=\"1.0\" encoding=\"UTF-8\"?><?e a=\"\" b?><!DOCTYPE x [\n]>")},
+        {"quotes", parsed("<a b='\"' c=\"'\"/><d e=\"\" =''><![CDATA[\"\n]]></d>")},
         {"comments", parsed("<!-- one\ntwo\r\n --><!----><a><!--\n--></a><!-- open")},
         {"values", parsed("<t a=\"\" b=\"x\" c><s a=\"\" b=\"y\nz\"/><s/><?d a=\"\" b=\"\n\"?></t>")},
         {"text", parsed("<a>one\ntwo\r\nthree\r</a>\n\r\n<b>\r</b>")},
@@ -217,7 +247,7 @@ TEST_F(Writer, TellsTheSizeOfWhatItWrites) {
              clXMLNode* empty = node<clXMLNodeEmptyTag>(tag, "s", {{"b", ""}, {"c", "2"}});
              node<clXMLNodeTag>(empty, "under-empty");
              node<clXMLNodeComment>(node<clXMLNodeElement>(empty, "x\ny"), "c\n", {{"n", "\n"}});
-             node<clXMLNodeDeclaration>(&doc.root, "", {{"", ""}});
+             node<clXMLNodeDeclaration>(&doc.root, "", {{"", ""}, {"", "\"\n"}, {"n\n", ""}});
          }},
     };
     for (const Case& c : cases) {

@@ -41,21 +41,47 @@ public:
     /// Parses text from start in one forward pass, appending the top-level
     /// nodes after the children node (root when null) already has; nothing
     /// is cleared first. node owns the new nodes, as with addChild. Any bytes
-    /// are accepted.
+    /// are accepted. Character data becomes a node less its leading spaces,
+    /// LF and CR bytes; a comment ("<!--" to the first "-->") a comment
+    /// node; every other markup item is read as parseTag reads it, an
+    /// opening tag holding what follows it up to a closing tag. A trailing
+    /// NUL, as a loader that terminates its text leaves, is not content.
     void parse(clXMLNode* node, const std::string& text, std::size_t start);
 
     /// Reads the markup item whose '<' is at start and stores the position
     /// just past it in *next. Returns the new unlinked node, or null for a
-    /// closing tag.
+    /// closing tag ("</"). A declaration ("<?") ends just past its first
+    /// "?>"; any other item, and a declaration without "?>", just past its
+    /// first '>' outside quoted values ('"' or '\'' opens one, the next
+    /// quote of its kind closes it); should a value still be open at a '<'
+    /// or at the end of the text, just past its first '>'; with neither, at
+    /// the end of the text. "<?" gives a declaration, a '/' just before
+    /// the '>' a self-closing tag, anything else an opening tag. The name runs from
+    /// after "<" or "<?" to the first white space (space, tab, LF, CR), to
+    /// the '/' or '?' just before the '>', or to the '>'; the attributes,
+    /// as parseAttributes reads them, stand between the name and the '>',
+    /// less the kind's own '/' or '?'. A tag that runs to the end of the
+    /// text has no attributes, and its last byte tells its kind. A CDATA
+    /// section (up to its first "]]>"), a document type (up to its '>' as
+    /// XML reads it: not one inside a literal, or inside a comment or an
+    /// instruction of its internal subset) and any other "<!" item (up to
+    /// its first '>', or, when a '[' comes before that, to the first ']'
+    /// that white space and a '>' follow) become character data holding
+    /// the item byte for byte. Comments are read by parse, not here.
     clXMLNode* parseTag(std::size_t* next, const std::string& text, std::size_t start);
 
-    /// Cuts [begin, end) at each unquoted space and each '>' into count
-    /// pieces, one pair each.
+    /// Reads at most count attributes, in order, from the attribute text
+    /// [begin, end) into pairs; pairs past the last attribute read are left
+    /// as they were. Each is white space, a name up to white space or '=',
+    /// and, when '=' follows (white space around it allowed), a value: one
+    /// in '"' or '\'' runs to the next quote of its kind (to end without
+    /// one) and loses its quotes; any other runs to white space. A name
+    /// without '=' has an empty value. Nothing is unescaped.
     void parseAttributes(clXMLNode::tyAttribute* pairs, std::size_t count, const char* begin,
                          const char* end);
 
-    /// Splits one piece [begin, end) at its first '=' into name and value;
-    /// the value drops everything outside its outermost double quotes.
+    /// Reads the first attribute of [begin, end), as parseAttributes does,
+    /// into name and value; both are emptied when it holds only white space.
     void parseAttribute(std::string* name, std::string* value, const char* begin, const char* end);
 
     /// First node, in depth-first document order from root (a node before
@@ -92,8 +118,12 @@ private:
     /// in memory whole at once.
     void parseText(clXMLNode* node, const char* data, std::size_t length, std::size_t start,
                    platform::clFileBytes* source);
-    /// parseTag over data[0, length); an item left open ends at length.
-    clXMLNode* parseTagAt(const char* data, std::size_t length, std::size_t start, std::size_t* next);
+    /// What a pass has learnt about the text ahead.
+    struct clScan;
+    /// parseTag over data[0, length) within a pass; an item left open ends
+    /// at length.
+    clXMLNode* parseTagAt(const char* data, std::size_t length, std::size_t start, std::size_t* next,
+                          clScan& scan);
     /// The bytes of a caller's text that are content.
     static std::size_t contentSize(const std::string& text);
 };

@@ -44,6 +44,47 @@ std::uintmax_t newlinesIn(std::string_view text) {
     return count;
 }
 
+// Whether a word holds a '"' byte: the classic test for a zero byte, on
+// the word with every byte xor'ed by '"'.
+template <class Word>
+bool wordHoldsDoubleQuote(Word word) {
+    constexpr Word ones = static_cast<Word>(~Word(0)) / 0xFF;  // 0x0101...
+    word ^= ones * '"';
+    return ((word - ones) & ~word & (ones * 0x80)) != 0;
+}
+
+// Copies count bytes, sizeof(Word) to twice that many, as two words that
+// may overlap, and tells whether they hold a '"'.
+template <class Word>
+bool copyWords(char* to, const char* from, std::size_t count) {
+    Word head, tail;
+    std::memcpy(&head, from, sizeof head);
+    std::memcpy(&tail, from + count - sizeof tail, sizeof tail);
+    std::memcpy(to, &head, sizeof head);
+    std::memcpy(to + count - sizeof tail, &tail, sizeof tail);
+    return wordHoldsDoubleQuote(head) || wordHoldsDoubleQuote(tail);
+}
+
+// copyBytes for a value, also telling whether it holds a '"': the bytes
+// are looked at as they are moved, so the writer never walks a value twice.
+char* copyValue(char* to, const char* from, std::size_t count, bool& holdsDoubleQuote) {
+    if (count >= 8 && count <= 16) {
+        holdsDoubleQuote = copyWords<std::uint64_t>(to, from, count);
+    } else if (count >= 4 && count < 8) {
+        holdsDoubleQuote = copyWords<std::uint32_t>(to, from, count);
+    } else if (count < 4) {
+        holdsDoubleQuote = false;
+        for (std::size_t i = 0; i < count; ++i) {
+            to[i] = from[i];
+            holdsDoubleQuote = holdsDoubleQuote || from[i] == '"';
+        }
+    } else {
+        std::memcpy(to, from, count);
+        holdsDoubleQuote = std::memchr(from, '"', count) != nullptr;
+    }
+    return to + count;
+}
+
 }  // namespace
 
 clXMLNode::clXMLNode() : type(TYPE_NONE) {}
@@ -161,24 +202,22 @@ char* clXMLNode::clLines::extend(std::size_t count) {
 void clXMLNode::formatOpening(clLines&, int) const {}
 void clXMLNode::formatClosing(clLines&, int) const {}
 
-void clXMLNode::appendLine(clLines& line, int width, std::string_view open, enAttributes attributes,
+void clXMLNode::appendLine(clLines& line, int width, std::string_view open, bool withAttributes,
                            std::string_view close) const {
     // Measured first, so the line grows once and is filled by plain copies.
     const std::size_t indent = width > 0 ? static_cast<std::size_t>(width) : 0;
     const std::size_t openSize = open.size();
     const std::size_t closeSize = close.size();
-    auto valueWritten = [attributes](const tyAttribute& entry) {
-        return attributes == ATTRIBUTES_QUOTED || !entry.second.empty();
-    };
+    auto written = [](const tyAttribute& entry) { return !entry.first.empty() || !entry.second.empty(); };
     clTextSize* const counted = line.measuring();
     const bool countNewlines = counted && line.countsNewlines();
     std::size_t size = indent + openSize + key.size() + closeSize;
     std::uintmax_t newlines = 0;  // wanted only when measuring
-    if (attributes != ATTRIBUTES_NONE) {
+    if (withAttributes) {
         for (const tyAttribute& entry : attribute) {
-            const bool withValue = valueWritten(entry);
-            size += 1 + entry.first.size() + (withValue ? entry.second.size() + 3 : 0);
-            if (countNewlines) newlines += newlinesIn(entry.first) + (withValue ? newlinesIn(entry.second) : 0);
+            if (!written(entry)) continue;
+            size += entry.first.size() + entry.second.size() + 4;  // ' ', '=' and two quotes
+            if (countNewlines) newlines += newlinesIn(entry.first) + newlinesIn(entry.second);
         }
     }
     if (counted) {
@@ -195,15 +234,17 @@ void clXMLNode::appendLine(clLines& line, int width, std::string_view open, enAt
     put(spaces, blanks);
     put(open.data(), openSize);
     put(key.data(), key.size());
-    if (attributes != ATTRIBUTES_NONE) {
+    if (withAttributes) {
         for (const tyAttribute& entry : attribute) {
+            if (!written(entry)) continue;
             *out++ = ' ';
             put(entry.first.data(), entry.first.size());
-            if (valueWritten(entry)) {
-                put("=\"", 2);
-                put(entry.second.data(), entry.second.size());
-                *out++ = '"';
-            }
+            *out++ = '=';
+            char* const opening = out++;
+            bool holdsDoubleQuote;
+            out = copyValue(out, entry.second.data(), entry.second.size(), holdsDoubleQuote);
+            // No escaping: a value that holds a '"' (read from between '\'') goes back between '\''.
+            *opening = *out++ = holdsDoubleQuote ? '\'' : '"';
         }
     }
     put(close.data(), closeSize);
@@ -213,39 +254,39 @@ clXMLNodeTag::clXMLNodeTag() { setType(TYPE_TAG); }
 clXMLNodeTag::~clXMLNodeTag() = default;
 
 void clXMLNodeTag::formatOpening(clLines& line, int width) const {
-    appendLine(line, width, "<", ATTRIBUTES_QUOTED, ">\n");
+    appendLine(line, width, "<", true, ">\n");
 }
 
 void clXMLNodeTag::formatClosing(clLines& line, int width) const {
-    appendLine(line, width, "</", ATTRIBUTES_NONE, ">\n");
+    appendLine(line, width, "</", false, ">\n");
 }
 
 clXMLNodeEmptyTag::clXMLNodeEmptyTag() { setType(TYPE_EMPTY_TAG); }
 clXMLNodeEmptyTag::~clXMLNodeEmptyTag() = default;
 
 void clXMLNodeEmptyTag::formatOpening(clLines& line, int width) const {
-    appendLine(line, width, "<", ATTRIBUTES_BARE_EMPTY, "/>\n");
+    appendLine(line, width, "<", true, "/>\n");
 }
 
 clXMLNodeElement::clXMLNodeElement() { setType(TYPE_ELEMENT); }
 clXMLNodeElement::~clXMLNodeElement() = default;
 
 void clXMLNodeElement::formatOpening(clLines& line, int) const {
-    appendLine(line, 0, "", ATTRIBUTES_NONE, "\n");  // flush left at every depth
+    appendLine(line, 0, "", false, "\n");  // flush left at every depth
 }
 
 clXMLNodeDeclaration::clXMLNodeDeclaration() { setType(TYPE_DECLARATION); }
 clXMLNodeDeclaration::~clXMLNodeDeclaration() = default;
 
 void clXMLNodeDeclaration::formatOpening(clLines& line, int width) const {
-    appendLine(line, width, "<", ATTRIBUTES_BARE_EMPTY, ">\n");
+    appendLine(line, width, "<?", true, "?>\n");
 }
 
 clXMLNodeComment::clXMLNodeComment() { setType(TYPE_COMMENT); }
 clXMLNodeComment::~clXMLNodeComment() = default;
 
 void clXMLNodeComment::formatOpening(clLines& line, int width) const {
-    appendLine(line, width, "<!--", ATTRIBUTES_NONE, "-->\n");
+    appendLine(line, width, "<!--", false, "-->\n");
 }
 
 }  // namespace utility

@@ -116,13 +116,12 @@ protected:
     /// It ends at the first block out refuses.
     void write(clLines& text, std::ostream* out, int width, bool flushEachLine) const;
 
-    /// How a kind writes its attributes: not at all, always as name="value",
-    /// or as name="value" only when the value is not empty.
-    enum enAttributes { ATTRIBUTES_NONE, ATTRIBUTES_QUOTED, ATTRIBUTES_BARE_EMPTY };
-
     /// The one line every rule writes: width spaces, open, the key, the
-    /// attributes as asked, close. A measuring line is only counted.
-    void appendLine(clLines& line, int width, std::string_view open, enAttributes attributes,
+    /// attributes when asked, close. Each attribute is written as
+    /// ` name="value"`, between '\'' instead when the value holds a '"';
+    /// one with neither name nor value is left out. A measuring line is
+    /// only counted.
+    void appendLine(clLines& line, int width, std::string_view open, bool withAttributes,
                     std::string_view close) const;
 };
 
@@ -157,7 +156,8 @@ protected:
     void formatOpening(clLines& line, int width) const override;
 };
 
-/// `<?xml ...?>`, `<!DOCTYPE ...>` and the like; its key is the name.
+/// A processing instruction, `<?name ...?>`, such as the XML declaration;
+/// its key is the name.
 class QOR_API clXMLNodeDeclaration : public clXMLNode {
 public:
     clXMLNodeDeclaration();

@@ -79,14 +79,16 @@ TEST_F(ToolLimits, AnOutputThatCannotFitFailsAtOnce) {
     }
 }
 
-// One tag of millions of blanks is millions of attribute pieces: more
-// memory than the run may have. That is an input it cannot open, said in
-// its own words, with nothing on standard error and nothing left behind.
+// One tag of millions of attributes: more memory than the run may have.
+// That is an input it cannot open, said in its own words, with nothing on
+// standard error and nothing left behind.
 TEST_F(ToolLimits, RunningOutOfMemoryIsAFailedRun) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer needs more address space than the limit";
 #endif
-    writeFile(input, "<swf version=\"8\"" + std::string(8 << 20, ' ') + "><FileAttributes/></swf>");
+    std::string attributes;
+    for (int i = 0; i < (8 << 20); ++i) attributes += " a";
+    writeFile(input, "<swf version=\"8\"" + attributes + "><FileAttributes/></swf>");
     writeFile(output, "old");
     RunOptions options;
     options.memoryLimit = 384 << 20;

@@ -27,13 +27,14 @@ const std::string movie =
     "    <Title lang=\"\">Hello</Title>\n"
     "  </Header>\n"
     "</swf>\n";
-// Its own declaration gives way to the fixed one; the line end after it stays.
-const std::string patchedMovie = declaration + hostLines(
+// Its own declaration gives way to the tool's, which names the same
+// encoding; the line end after it stays.
+const std::string patchedMovie = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n" + hostLines(
     "\n"
     "  <swf version=\"10\" compressed=\"1\">\n"
     "    <!-- header -->\n"
     "    <Header frames=\"1\">\n"
-    "      <FileAttributes hasMetaData=\"0\" note allowABC=\"1\"/>\n"
+    "      <FileAttributes hasMetaData=\"0\" note=\"\" allowABC=\"1\"/>\n"
     "      <Title lang=\"\">\n"
     "Hello\n"
     "      </Title>\n"

@@ -1,0 +1,389 @@
+// Well-formed in, well-formed out: legal XML in each of its forms, and a
+// few hundred random documents, through the built tool, each output held
+// to its input by a real XML parser (xml_equivalence.py, Python's expat).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "tool_runner.h"
+
+namespace {
+
+const std::string bothChanged = "swf tag changed\nFileAttributes tag changed\n";
+constexpr std::uintmax_t outputLimit = 16 << 20;  // every output here is a few KB
+
+struct Form {
+    std::string name;  // a file name
+    std::string text;
+};
+
+// The checker's verdict on pairs of files: its exit status and what it printed.
+struct Verdict {
+    int status = -1;
+    std::string report;
+};
+
+#ifndef _WIN32
+// Runs the checker on input and output paths, never through a shell.
+Verdict check(const TempDir& dir, const std::vector<std::string>& paths) {
+    std::vector<std::string> args{PYTHON3_PATH, XML_EQUIVALENCE_SCRIPT};
+    args.insert(args.end(), paths.begin(), paths.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    const std::string reportPath = dir.path() + "/../checker.out";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(reportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    Verdict verdict;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) verdict.status = WEXITSTATUS(status);
+    verdict.report = readFile(reportPath);
+    return verdict;
+}
+#endif
+
+class XmlForms : public ::testing::Test {
+protected:
+    void SetUp() override {
+#ifdef _WIN32
+        GTEST_SKIP() << "the checker runs on POSIX hosts";
+#else
+        if (std::string(PYTHON3_PATH).empty()) GTEST_SKIP() << "no Python 3 found: install python3 to check XML forms";
+#endif
+    }
+
+    // Runs the tool on each form and the checker on all of them at once.
+    void expectKeptByTheTool(const std::vector<Form>& forms) {
+#ifndef _WIN32
+        std::vector<std::string> pairs;
+        for (const Form& form : forms) {
+            const std::string input = dir.path(form.name + ".xml");
+            const std::string output = dir.path(form.name + ".out.xml");
+            writeFile(input, form.text);
+            const RunResult result = dir.run({input, output}, outputLimit);
+            EXPECT_EQ(result.status, 0) << form.name << ": " << result.out;
+            EXPECT_EQ(result.out, bothChanged) << form.name;
+            pairs.push_back(input);
+            pairs.push_back(output);
+        }
+        const Verdict verdict = check(dir, pairs);
+        EXPECT_EQ(verdict.status, 0) << verdict.report;
+        EXPECT_EQ(verdict.report, "");
+#else
+        (void)forms;
+#endif
+    }
+
+    TempDir dir;
+};
+
+const std::string bom = "\xEF\xBB\xBF";
+
+// A movie in the converter's own style, around what each form adds.
+std::string movie(const std::string& head, const std::string& fileAttributes, const std::string& body) {
+    return head + "<swf version=\"8\" compressed=\"1\">\n  <Header framerate=\"24\" frames=\"1\">\n    <tags>\n      " +
+           fileAttributes + "\n" + body + "    </tags>\n  </Header>\n</swf>\n";
+}
+const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+const std::string plainFileAttributes = "<FileAttributes hasMetaData=\"0\" useNetwork=\"1\"/>";
+
+TEST_F(XmlForms, EveryLegalFormComesOutWellFormedAndTheSame) {
+    const std::vector<Form> forms = {
+        {"empty_values",
+         movie(declaration, plainFileAttributes,
+               "      <FrameLabel label=\"\"/>\n      <DoAction>\n        <actions>\n"
+               "          <GetURL url=\"\" target=\"\"/>\n          <PushData><items><StackString value=\"\"/>"
+               "</items></PushData>\n        </actions>\n      </DoAction>\n")},
+        {"space_before_slash",
+         movie(declaration, "<FileAttributes hasMetaData=\"0\" />", "      <ShowFrame />\n      <a x=\"1\" />\n")},
+        {"single_quotes",
+         "<?xml version='1.0' encoding='UTF-8'?>\n<swf version='8'>\n  <FileAttributes hasMetaData='0'/>\n"
+         "  <FrameLabel label='a'/>\n  <StackString value='say \"hi\"'/>\n  <t a=\"it's\" b=''/>\n</swf>\n"},
+        {"attributes_on_several_lines",
+         movie(declaration, "<FileAttributes\n          hasMetaData=\"0\"\n          useNetwork=\"1\"/>",
+               "      <Rectangle\n        left=\"0\"\n        right=\"11000\"\n      >\n      </Rectangle>\n")},
+        {"tab_after_the_name",
+         movie(declaration, "<FileAttributes\thasMetaData=\"0\"\tuseNetwork=\"1\"/>", "      <Color\tred=\"1\"/>\n")},
+        {"spaces_around_equals",
+         "<?xml version = \"1.0\" encoding = \"UTF-8\" ?>\n<swf version = \"8\">\n"
+         "  <FileAttributes hasMetaData =\"0\" useNetwork= '1'/>\n  <a x = \"1\" y\t=\t\"2\"/>\n</swf>\n"},
+        {"tag_end_in_a_value",
+         movie(declaration, plainFileAttributes,
+               "      <FrameLabel label=\"a>b\"/>\n      <a v='1 > 0' w=\"/>\"/>\n")},
+        {"cdata",
+         movie(declaration, plainFileAttributes,
+               "      <data><![CDATA[<b>&amp; & ]] ]> </b>]]></data>\n      <data>x <![CDATA[]]> y</data>\n"
+               "      <![CDATA[\n  kept\n]]>\n")},
+        {"doctype", movie(declaration + "<!DOCTYPE swf>\n", plainFileAttributes, "")},
+        {"doctype_with_internal_subset",
+         movie(declaration + "<!DOCTYPE swf [\n  <!ENTITY who \"world\">\n  <!ENTITY arrow \"->\">\n"
+                             "  <!ELEMENT swf ANY>\n  <!-- about the movie -->\n]>\n",
+               plainFileAttributes, "      <Title>Hello &who; &arrow;</Title>\n")},
+        {"processing_instructions",
+         movie(declaration + "<?xml-stylesheet type=\"text/xsl\" href=\"movie.xsl\"?>\n", plainFileAttributes,
+               "      <?page break?>\n      <?php if ($a > 1) echo 'x'; ?>\n")},
+        {"leading_processing_instruction",
+         "<?xml-stylesheet href=\"movie.xsl\"?>\n<swf version=\"8\"><FileAttributes/></swf>\n"},
+        {"entities",
+         movie(declaration, plainFileAttributes,
+               "      <t a=\"&amp;&lt;&gt;&quot;&apos;&#65;&#x42;\">&amp; &lt; &gt; &quot; &apos; &#65; &#x42;</t>\n")},
+        {"byte_order_mark", bom + movie(declaration, plainFileAttributes, "")},
+        {"byte_order_mark_without_declaration", bom + movie("", plainFileAttributes, "")},
+        {"crlf",
+         "<?xml version=\"1.0\"?>\r\n<swf version=\"8\">\r\n  <FileAttributes\r\n    hasMetaData=\"0\"/>\r\n"
+         "  <t>one\r\ntwo</t>\r\n  <!-- c\r\n-->\r\n</swf>\r\n"},
+        {"tab_indentation",
+         "<?xml version=\"1.0\"?>\n<swf version=\"8\">\n\t<Header>\n\t\t<FileAttributes hasMetaData=\"0\"/>\n"
+         "\t\t<t>\ttext\t</t>\n\t</Header>\n</swf>\n"},
+        {"no_declaration", movie("", plainFileAttributes, "")},
+        {"comment_before_the_root",
+         "<?xml version=\"1.0\"?>\n<!-- made by hand: <swf version=\"7\"> -->\n<swf version=\"8\">"
+         "<FileAttributes/></swf>\n<!-- after -->\n"},
+        {"other_encoding",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<swf version=\"8\"><FileAttributes/>"
+         "<Title name=\"caf\xE9\">caf\xE9</Title></swf>\n"},
+        {"file_attributes_with_content",
+         "<swf version=\"8\"><FileAttributes hasMetaData=\"0\"></FileAttributes></swf>"},
+        {"namespaces",
+         "<swf xmlns:x=\"urn:x\" version=\"8\"><x:a x:b=\"1\"/><FileAttributes x:c=\"\"/></swf>"},
+        {"standalone_declaration",
+         "<?xml version='1.0' encoding='utf-8' standalone='yes' ?>\n<swf version=\"8\"><FileAttributes/></swf>"},
+    };
+    expectKeptByTheTool(forms);
+}
+
+// Random well-formed documents, the same on every run: a fixed seed, and
+// only the generator's raw output used, which the standard fixes.
+class DocumentMaker {
+public:
+    explicit DocumentMaker(unsigned seed) : random(seed) {}
+
+    std::string make() {
+        latin1 = below(8) == 0;
+        const bool crlf = below(4) == 0;
+        indentUnit = below(3) == 0 ? "\t" : "  ";
+        entityDeclared = false;
+        fileAttributesDone = false;
+        std::string text;
+        if (below(10) == 0 && !latin1) text += "\xEF\xBB\xBF";
+        if (latin1 || below(5) != 0) text += xmlDeclaration() + "\n";
+        if (below(4) == 0) text += doctype() + "\n";
+        for (unsigned i = below(3); i > 0; --i) text += misc() + "\n";
+        text += "<swf" + space() + "version" + equals() + quoted("8") + attributes(below(3), {"compressed", "note"}) +
+                optionalSpace() + ">" + content(1) + "\n</swf>\n";
+        for (unsigned i = below(3); i > 0; --i) text += misc() + "\n";
+        if (!crlf) return text;
+        std::string withCrlf;
+        for (char c : text) withCrlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        return withCrlf;
+    }
+
+private:
+    unsigned below(unsigned n) { return static_cast<unsigned>(random() % n); }
+    template <std::size_t N>
+    const char* pick(const char* const (&choices)[N]) {
+        return choices[below(N)];
+    }
+
+    std::string space() {
+        static const char* const spaces[] = {" ", " ", " ", "  ", "\t", "\n    ", "\r\n\t", " \n"};
+        return pick(spaces);
+    }
+    std::string optionalSpace() { return below(3) == 0 ? space() : ""; }
+    std::string equals() { return optionalSpace() + "=" + optionalSpace(); }
+    std::string nonAscii() { return latin1 ? "\xE9" : "\xC3\xA9"; }
+
+    // A value between either quote; one that holds a quote gets the other.
+    std::string quoted(const std::string& value) {
+        char quote = below(2) ? '"' : '\'';
+        if (value.find(quote) != std::string::npos) quote = quote == '"' ? '\'' : '"';
+        return quote + value + quote;
+    }
+
+    std::string value() {
+        static const char* const pieces[] = {"1", "-20", "x y", "label", "&amp;", "&lt;", "&gt;", "&quot;",
+                                             "&apos;", "&#65;", "&#x42;", ">", "/>", "'", "\"", " ", "?", "="};
+        std::string text;
+        for (unsigned i = below(4); i > 0; --i) {
+            const std::string piece = below(12) == 0 ? nonAscii() : pick(pieces);
+            if (piece == "'" && text.find('"') != std::string::npos) continue;  // never both quotes
+            if (piece == "\"" && text.find('\'') != std::string::npos) continue;
+            text += piece;
+        }
+        return text;
+    }
+
+    // count distinct attributes from names, each with a value.
+    std::string attributes(unsigned count, std::vector<std::string> names) {
+        std::string text;
+        for (unsigned i = 0; i < count && !names.empty(); ++i) {
+            const std::size_t at = below(static_cast<unsigned>(names.size()));
+            text += space() + names[at] + equals() + quoted(value());
+            names.erase(names.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        return text;
+    }
+
+    std::string characters() {
+        static const char* const pieces[] = {"hello", " ", "a > b", "&amp;", "&lt;", "&#x42;", "]]", "'\"", "\t", "x\ny"};
+        std::string text;
+        for (unsigned i = 1 + below(3); i > 0; --i) text += below(10) == 0 ? nonAscii() : pick(pieces);
+        if (entityDeclared && below(3) == 0) text += "&who;";
+        return text;
+    }
+
+    std::string comment() {
+        static const char* const pieces[] = {" note ", "<a x=\"1\"/>", "a > b", "'\"", "- x", "&amp"};
+        return std::string("<!--") + pick(pieces) + (below(2) ? nonAscii() : "") + "-->";
+    }
+
+    std::string instruction() {
+        static const char* const targets[] = {"pi", "xml-stylesheet", "page", "php"};
+        static const char* const data[] = {"", " a=\"1\"", " href='m.xsl' type=\"text/xsl\"", " just words",
+                                           " if ($a > 1) echo 'x';", " x = 'a b'", " don't"};
+        return std::string("<?") + pick(targets) + pick(data) + optionalSpace() + "?>";
+    }
+
+    std::string section() {
+        static const char* const pieces[] = {"<b>", "&amp;", "]", "]]", " x ", "'\"", "\n"};
+        std::string text = "<![CDATA[";
+        for (unsigned i = below(4); i > 0; --i) text += pick(pieces);
+        return text + "]]>";
+    }
+
+    std::string misc() { return below(2) ? comment() : instruction(); }
+
+    std::string xmlDeclaration() {
+        std::string text = "<?xml" + space() + "version" + equals() + quoted("1.0");
+        if (latin1) {
+            text += space() + "encoding" + equals() + quoted(below(2) ? "ISO-8859-1" : "iso-8859-1");
+        } else if (below(2)) {
+            static const char* const names[] = {"UTF-8", "utf-8"};
+            text += space() + "encoding" + equals() + quoted(pick(names));
+        }
+        if (below(4) == 0) text += space() + "standalone" + equals() + quoted(below(2) ? "yes" : "no");
+        return text + optionalSpace() + "?>";
+    }
+
+    std::string doctype() {
+        static const char* const externals[] = {"", " SYSTEM \"movie.dtd\"", " SYSTEM 'a>b[1].dtd'",
+                                                " PUBLIC \"-//x//y\" \"s]>.dtd\""};
+        std::string text = std::string("<!DOCTYPE swf") + pick(externals);
+        if (below(2)) return text + optionalSpace() + ">";
+        static const char* const values[] = {"the w>rld", "]>", "a ]] > b", "it's"};
+        static const char* const declarations[] = {"<!ELEMENT swf ANY>", "<?pi ]> '?>", "<!-- ]> \" -->",
+                                                   "<!ATTLIST t a CDATA #IMPLIED>"};
+        entityDeclared = true;
+        text += " [\n  <!ENTITY who " + quoted(pick(values)) + ">\n";
+        for (unsigned i = below(3); i > 0; --i) text += std::string("  ") + pick(declarations) + "\n";
+        return text + "  " + comment() + "\n]" + optionalSpace() + ">";
+    }
+
+    std::string indent(unsigned depth) {
+        std::string text = "\n";
+        for (unsigned i = 0; i < depth; ++i) text += indentUnit;
+        return text;
+    }
+
+    std::string element(unsigned depth) {
+        static const char* const names[] = {"Header", "LineTo", "Shape", "t", "a-b", "x.y", "N\xC3\xA9"};
+        std::string name = pick(names);
+        if (latin1 && name == "N\xC3\xA9") name = "N\xE9";
+        std::string text = "<" + name + attributes(below(4), {"x", "y", "label", "value", "target", "id"});
+        if (below(2)) return text + optionalSpace() + "/>";
+        return text + optionalSpace() + ">" + content(depth + 1) + indent(depth) + "</" + name + optionalSpace() + ">";
+    }
+
+    std::string content(unsigned depth) {
+        std::string text;
+        const unsigned items = depth > 3 ? below(2) : 1 + below(4);
+        for (unsigned i = 0; i < items; ++i) {
+            text += indent(depth);
+            if (!fileAttributesDone && (depth == 1 || below(3) == 0) && below(2) == 0) {
+                fileAttributesDone = true;
+                text += "<FileAttributes" + attributes(below(3), {"hasMetaData", "useNetwork"}) + optionalSpace() +
+                        (below(3) ? "/>" : "></FileAttributes>");
+                continue;
+            }
+            switch (below(6)) {
+            case 0: text += characters(); break;
+            case 1: text += comment(); break;
+            case 2: text += instruction(); break;
+            case 3: text += section(); break;
+            default: text += element(depth); break;
+            }
+        }
+        if (depth == 1 && !fileAttributesDone) {
+            fileAttributesDone = true;
+            text += indent(depth) + "<FileAttributes/>";
+        }
+        return text;
+    }
+
+    std::mt19937 random;
+    bool latin1 = false;
+    bool entityDeclared = false;
+    bool fileAttributesDone = false;
+    std::string indentUnit;
+};
+
+TEST_F(XmlForms, RandomDocumentsComeOutWellFormedAndTheSame) {
+    DocumentMaker maker(20);
+    std::vector<Form> forms;
+    for (int i = 0; i < 300; ++i) forms.push_back({"random_" + std::to_string(i), maker.make()});
+    expectKeptByTheTool(forms);
+}
+
+// The checker must see each kind of change, or its silence proves nothing.
+TEST_F(XmlForms, TheCheckerTellsEveryChange) {
+#ifndef _WIN32
+    const std::string input =
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<!DOCTYPE swf>\n<swf version=\"8\"><!-- c --><?pi a='1'?>"
+        "<FileAttributes/><FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>";
+    const std::string line = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n";
+    const std::string good = "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
+                             "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">\nx\n<![CDATA[y]]></t></swf>";
+    const std::string doctype = "<!DOCTYPE swf>\n";
+    const std::vector<std::pair<std::string, std::string>> outputs = {
+        {"good", line + doctype + good},
+        {"bare name", line + doctype + "<swf version=\"10\"><FileAttributes allowABC=\"1\"/><FrameLabel label/></swf>"},
+        {"fixed line", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + doctype + good},
+        {"no upgrade", line + doctype + "<swf version=\"8\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
+                                        "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>"},
+        {"attribute order", line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
+                                             "<FrameLabel label=\"\"/><t b=\"2\" a=\"1\">x<![CDATA[y]]></t></swf>"},
+        {"section as text", line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
+                                             "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">xy</t></swf>"},
+        {"no comment", line + doctype + "<swf version=\"10\"><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
+                                        "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>"},
+        {"instruction data", line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"2\"?><FileAttributes allowABC=\"1\"/>"
+                                              "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>"},
+        {"no doctype", line + good},
+    };
+    writeFile(dir.path("in.xml"), input);
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        SCOPED_TRACE(outputs[i].first);
+        writeFile(dir.path("out.xml"), outputs[i].second);
+        const Verdict verdict = check(dir, {dir.path("in.xml"), dir.path("out.xml")});
+        EXPECT_EQ(verdict.status, i == 0 ? 0 : 1) << verdict.report;
+        EXPECT_EQ(verdict.report.empty(), i == 0) << verdict.report;
+    }
+#endif
+}
+
+}  // namespace
