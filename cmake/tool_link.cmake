@@ -9,9 +9,9 @@
 # C++ runtime in cut a run on the sample to about 0.8 of its time, the C
 # library to about 0.85 of that again (README, Performance). So the tool is linked
 # whole where the toolchain can, and position-independent where it can, so
-# that its addresses are still randomised. QOR_STATIC_TOOL OFF keeps the C
-# library shared, for distributions that want its updates to reach the
-# tool. The sanitizers need their runtimes shared. Windows builds are
+# that its addresses are still randomised. QOR_STATIC_TOOL OFF links it
+# dynamically, for distributions that want the libraries' updates to reach
+# the tool. The sanitizers need their runtimes shared. Windows builds are
 # linked whole by the toolchain file.
 include(CheckCXXSourceCompiles)
 include(CheckCXXSourceRuns)
@@ -58,6 +58,8 @@ set(QOR_TOOL_HARDENING -Wl,-z,relro,-z,now,-z,noexecstack)
 set(tool_link shared)
 if(QOR_SANITIZE)
   message(STATUS "swfupgrade: linked dynamically, as the sanitizers need")
+elseif(NOT QOR_STATIC_TOOL)
+  message(STATUS "swfupgrade: linked dynamically, as QOR_STATIC_TOOL is OFF")
 elseif(QOR_STATIC_TOOL AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
   # -static-pie needs every object of the program compiled as PIE; the C++
   # runtime comes in whole with the C library, so -static-libgcc, which
@@ -85,7 +87,8 @@ elseif(QOR_STATIC_TOOL AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
     message(STATUS "swfupgrade: linked whole (-${tool_link})")
   endif()
 endif()
-if(tool_link STREQUAL "shared" AND NOT QOR_SANITIZE)
+# Where the whole link cannot be had, the C++ runtime alone is still linked in.
+if(tool_link STREQUAL "shared" AND QOR_STATIC_TOOL AND NOT QOR_SANITIZE)
   check_linker_flag(CXX "-static-libstdc++;-static-libgcc" QOR_LINKS_RUNTIME_STATIC)
   if(QOR_LINKS_RUNTIME_STATIC)
     set(tool_link runtime)
