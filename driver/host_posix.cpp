@@ -206,8 +206,8 @@ enPlaceKind clPlace::resolve(const std::string& path) {
         for (std::size_t begin = 0; begin < text.size();) {
             std::size_t end = text.find('/', begin);
             if (end == std::string::npos) end = text.size();
-            if (end > begin && text.compare(begin, end - begin, ".") != 0)
-                names.push_back({text.substr(begin, end - begin)});
+            // "." is looked up too: it asks, as the kernel does, for a directory.
+            if (end > begin) names.push_back({text.substr(begin, end - begin)});
             begin = end + 1;
         }
         steps.insert(steps.end(), names.rbegin(), names.rend());

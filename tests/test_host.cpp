@@ -2,6 +2,7 @@
 
 #ifndef _WIN32
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -35,6 +36,60 @@ TEST(BusErrorExitDeathTest, EndsTheRunWithItsLineWhenAMappedFileIsCutShort) {
         },
         ::testing::ExitedWithCode(1), "Can't Open File : cut\\.xml");
     std::filesystem::remove(path);
+}
+
+// What a path names, resolved name by name as the kernel would, the links
+// followed by the run itself: the kind found, and the path of what was
+// found with each link replaced by what it names.
+TEST(Place, ResolvesNameByNameAsTheKernelWould) {
+    namespace fs = std::filesystem;
+    char made[] = "/tmp/qor_place_XXXXXX";
+    ASSERT_NE(::mkdtemp(made), nullptr);
+    const std::string base = made;
+    fs::create_directory(base + "/dir");
+    std::ofstream(base + "/dir/file") << "x";
+    ASSERT_EQ(::mkfifo((base + "/fifo").c_str(), 0600), 0);
+    fs::create_symlink("dir/file", base + "/link");
+    fs::create_symlink("../dir", base + "/dir/up");
+    fs::create_symlink("nowhere/x", base + "/broken");
+    fs::create_symlink("dir/gone", base + "/dangling");
+    fs::create_symlink("loop", base + "/loop");
+
+    const struct {
+        std::string path;
+        host::enPlaceKind kind;
+        std::string resolved;  // relative to base; empty: not checked
+    } cases[] = {
+        {"dir", host::PLACE_DIRECTORY, "dir"},
+        {"dir/file", host::PLACE_REGULAR, "dir/file"},
+        {"dir/./file", host::PLACE_REGULAR, "dir/./file"},
+        {"dir/../dir/file", host::PLACE_REGULAR, "dir/../dir/file"},
+        {"dir/file/", host::PLACE_UNREACHABLE, ""},
+        {"dir/file/.", host::PLACE_UNREACHABLE, ""},
+        {"dir/file/x", host::PLACE_UNREACHABLE, ""},
+        {"dir/new", host::PLACE_MISSING, "dir/new"},
+        {"dir/new/", host::PLACE_UNREACHABLE, ""},
+        {"missing/x", host::PLACE_UNREACHABLE, ""},
+        {"fifo", host::PLACE_STREAM, "fifo"},
+        {"link", host::PLACE_REGULAR, "dir/file"},
+        {"dir/up/up/file", host::PLACE_REGULAR, "dir/../dir/../dir/file"},
+        {"dangling", host::PLACE_MISSING, "dir/gone"},
+        {"broken", host::PLACE_UNREACHABLE, ""},
+        {"loop", host::PLACE_UNREACHABLE, ""},
+        {"", host::PLACE_UNREACHABLE, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        host::clPlace place;
+        const std::string path = c.path.empty() ? "" : base + "/" + c.path;
+        EXPECT_EQ(place.resolve(path), c.kind);
+        if (!c.resolved.empty()) {
+            EXPECT_EQ(place.resolvedPath(), base + "/" + c.resolved);
+        }
+    }
+    host::clPlace own;
+    EXPECT_EQ(own.resolve("/dev/stdout"), host::PLACE_DESCRIPTOR);
+    fs::remove_all(base);
 }
 
 }  // namespace
