@@ -102,6 +102,13 @@ int ownDescriptorNamed(const std::string& path) {
     return -1;
 }
 
+// The directory part of a path, "." when it has none: for the step seam.
+std::string directoryOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 std::string joined(const std::string& directory, const std::string& name) {
     if (directory.empty()) return name;
     return directory.back() == '/' ? directory + name : directory + '/' + name;
@@ -353,8 +360,6 @@ bool clOutputFile::createBeside(const clPlace& place) {
     if (place.directory < 0) return false;
     directory = ::fcntl(place.directory, F_DUPFD_CLOEXEC, 0);
     if (directory < 0) return false;
-    const std::size_t slash = place.resolvedPath().find_last_of('/');
-    const std::string where = slash == std::string::npos ? "" : place.resolvedPath().substr(0, slash + 1);
     for (int attempt = 0; attempt < maxCreateAttempts; ++attempt) {
         const std::string candidate = temporaryNameFor(place.name, randomBits());
         // Its owner's alone until all its data is written.
@@ -362,7 +367,7 @@ bool clOutputFile::createBeside(const clPlace& place) {
         while (fd < 0 && errno == EINTR);
         if (fd >= 0) {
             temporaryName = candidate;
-            temporaryPath = where + candidate;
+            temporaryPath = joined(directoryOf(place.resolvedPath()), candidate);
             return true;
         }
         if (errno != EEXIST) break;
@@ -464,10 +469,7 @@ bool clOutputFile::replace(const clPlace& place, const clFileId* mustReplace) {
     if (::renameat(directory, temporaryName.c_str(), place.directory, place.name.c_str()) != 0) return false;
     temporaryName.clear();
     // The rename itself reaches storage only with its directory.
-    if (beforeStep) {
-        const std::size_t slash = place.resolvedPath().find_last_of('/');
-        beforeStep(STEP_SYNC_DIRECTORY, slash == std::string::npos ? "." : place.resolvedPath().substr(0, slash));
-    }
+    if (beforeStep) beforeStep(STEP_SYNC_DIRECTORY, directoryOf(place.resolvedPath()));
     return syncDirectory(place.directory);
 }
 

@@ -23,7 +23,6 @@
 #include <functional>
 #include <iterator>
 #include <string>
-#include <thread>
 
 #include "driver/host.h"
 #include "driver/run.h"
