@@ -12,7 +12,9 @@
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -38,6 +40,7 @@ protected:
               (std::string("qor_output_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
+        dir = fs::canonical(dir);  // as the host names it back
         output = (dir / "out.xml").string();
     }
     void TearDown() override { fs::remove_all(dir); }
@@ -51,7 +54,7 @@ protected:
     bool replaceAt(const std::string& path) {
         host::clPlace place;
         place.resolve(path);
-        return replaceOutputFile(doc, place, nullptr);
+        return replaceOutputFile(doc, place, nullptr) == OUTPUT_WRITTEN;
     }
 
     // Every name in the directory: shows anything left behind.
@@ -66,11 +69,29 @@ protected:
     std::string output;
 };
 
-// The temporary file's name as the step seam reports it: beside the
+// The path of the open file a step concerns, as the host names it.
+std::string pathOf(host::tyStepFile file) {
+#ifdef _WIN32
+    char path[4 * MAX_PATH];
+    const DWORD size = GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED);
+    if (size == 0 || size >= sizeof path) return "";
+    const std::string found(path, size);
+    return found.compare(0, 4, "\\\\?\\") == 0 ? found.substr(4) : found;
+#else
+    std::error_code error;
+    return fs::read_symlink("/proc/self/fd/" + std::to_string(file), error).string();
+#endif
+}
+
+// The temporary file's name as the step seam shows it: beside the
 // output, its name's start, ten random letters or digits and ".tmp".
 bool isTemporaryBeside(const std::string& path, const std::string& output) {
-    const std::string tail = path.size() > output.size() ? path.substr(output.size()) : "";
-    if (path.compare(0, output.size(), output) != 0 || tail.size() != 15 || tail[0] != '.') return false;
+    std::error_code error;
+    const fs::path given(path), out(output);
+    if (!fs::equivalent(given.parent_path(), out.parent_path(), error)) return false;
+    const std::string name = given.filename().string(), outName = out.filename().string();
+    const std::string tail = name.size() > outName.size() ? name.substr(outName.size()) : "";
+    if (name.compare(0, outName.size(), outName) != 0 || tail.size() != 15 || tail[0] != '.') return false;
     for (std::size_t i = 1; i < 11; ++i)
         if (!std::isalnum(static_cast<unsigned char>(tail[i]))) return false;
     return tail.compare(11, 4, ".tmp") == 0;
@@ -133,23 +154,25 @@ TEST_F(OutputFile, SyncsTheNewFileThenRenamesItThenSyncsTheDirectory) {
     std::ofstream(output) << "old";
     parse("<?xml?><swf version=\"10\"/>");
     static std::vector<std::string> seen;
-    static std::string temporary, out;
+    static std::string out;
     seen.clear();
-    temporary.clear();
     out = output;
-    host::beforeStep = [](host::enStep step, const std::string& path) {
+    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
         const char* const names[] = {"read ", "attributes ", "sync ", "rename ", "directory "};
-        if (step == host::STEP_SET_ATTRIBUTES) temporary = path;
-        seen.push_back(names[step] + (step == host::STEP_SYNC_DATA ? read(temporary) + "|" + read(out) : path));
+        const std::string path = pathOf(file);
+        std::error_code error;
+        std::string what = path;
+        if (isTemporaryBeside(path, out)) what = step == host::STEP_SYNC_DATA ? read(path) + "|" + read(out) : "new";
+        if (fs::equivalent(path, fs::path(out).parent_path(), error)) what = "its directory";
+        seen.push_back(names[step] + what);
     };
     const bool replaced = replaceAt(output);
     host::beforeStep = nullptr;
     ASSERT_TRUE(replaced);
-    EXPECT_TRUE(isTemporaryBeside(temporary, output)) << temporary;
     const std::string written = declaration + qor_test::hostLines("\n  <swf version=\"10\"/>\n");
-    std::vector<std::string> steps{"attributes " + temporary, "sync " + written + "|old", "rename " + temporary};
+    std::vector<std::string> steps{"attributes new", "sync " + written + "|old", "rename new"};
 #ifndef _WIN32
-    steps.push_back("directory " + dir.string());  // Windows writes the move itself through
+    steps.push_back("directory its directory");  // Windows writes the move itself through
 #endif
     EXPECT_EQ(seen, steps);
     EXPECT_EQ(read(output), written);
@@ -217,9 +240,9 @@ TEST_F(OutputFile, ASwappedTemporaryFileChangesNothingElsewhere) {
     victim = (dir / "victim").string();
     std::ofstream(victim) << "secret";
     ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
-    host::beforeStep = [](host::enStep step, const std::string& path) {
+    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
         if (step != host::STEP_SET_ATTRIBUTES) return;
-        temporary = path;
+        temporary = pathOf(file);
         fs::rename(temporary, temporary + ".moved");
         fs::create_symlink(victim, temporary);
     };
@@ -243,9 +266,9 @@ TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
     ASSERT_EQ(::chmod(output.c_str(), 0640), 0);
     static mode_t seen;
     seen = 0;
-    host::beforeStep = [](host::enStep step, const std::string& path) {
+    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
         struct stat info;
-        if (step == host::STEP_SET_ATTRIBUTES && ::lstat(path.c_str(), &info) == 0) seen = info.st_mode & 07777;
+        if (step == host::STEP_SET_ATTRIBUTES && ::fstat(file, &info) == 0) seen = info.st_mode & 07777;
     };
     const mode_t mask = ::umask(0);
     parse("<a/>");
