@@ -16,13 +16,25 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstddef>
+#include <functional>
+#include <iostream>
 #endif
 
 #include "driver/host.h"
 #include "driver/output_file.h"
+#include "driver/run.h"
 #include "host_lines.h"
 #include "xml_fixture.h"
 
@@ -280,6 +292,207 @@ TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
     struct stat info;
     ASSERT_EQ(::stat(output.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+const std::string movie = "<swf version=\"8\"><FileAttributes/></swf>";
+const std::string patchedMovie =
+    declaration + "  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n  </swf>\n";
+
+// Where a child's run signals itself, and with what.
+host::enStep signalStep;
+int signalSent;
+
+// SIGINT, SIGTERM or SIGHUP at any step of an in-place run: the run ends
+// by that signal, OUTPUT is the old file or the new one, whole, and no
+// temporary file is left. Each run is a child of the test.
+TEST_F(OutputFile, AnEndingSignalLeavesNoTemporaryFile) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        for (const host::enStep step : {host::STEP_INPUT_READ, host::STEP_SET_ATTRIBUTES, host::STEP_SYNC_DATA,
+                                        host::STEP_RENAME, host::STEP_SYNC_DIRECTORY}) {
+            SCOPED_TRACE("signal " + std::to_string(signal) + " before step " + std::to_string(step));
+            std::ofstream(output, std::ios::binary) << movie;
+            int messages[2];
+            ASSERT_EQ(::pipe(messages), 0);
+            std::fflush(nullptr);
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                ::dup2(messages[1], STDOUT_FILENO);
+                signalStep = step;
+                signalSent = signal;
+                host::beforeStep = [](host::enStep now, host::tyStepFile) {
+                    if (now == signalStep) ::raise(signalSent);
+                };
+                qor::utility::clXML document;
+                ::_exit(runUpgrade(document, output, output) == 0 ? 100 : 101);
+            }
+            ::close(messages[1]);
+            int status = 0;
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+            ::close(messages[0]);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
+            EXPECT_EQ(names(), std::vector<std::string>{"out.xml"});
+            const std::string now = read(output);
+            EXPECT_TRUE(now == movie || now == patchedMovie) << now;
+        }
+    }
+}
+
+// A sync after the rename fails (the descriptor to sync is swapped for
+// one only to look at, which cannot be synced): OUTPUT is replaced, and
+// the run says that it may not survive a power cut.
+TEST_F(OutputFile, ASyncFailingAfterTheRenameIsReported) {
+    std::ofstream(output, std::ios::binary) << movie;
+    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
+        if (step != host::STEP_SYNC_DIRECTORY) return;
+        const int unsyncable = ::open(pathOf(file).c_str(), O_PATH | O_CLOEXEC);
+        ::dup2(unsyncable, file);
+        ::close(unsyncable);
+    };
+    ::testing::internal::CaptureStdout();
+    qor::utility::clXML document;
+    const int status = runUpgrade(document, output, output);
+    const std::string said = ::testing::internal::GetCapturedStdout();
+    host::beforeStep = nullptr;
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(said, "swf tag changed\nFileAttributes tag changed\nCan't Sync File : " + output + "\n");
+    EXPECT_EQ(read(output), patchedMovie);
+    EXPECT_EQ(names(), std::vector<std::string>{"out.xml"});
+}
+
+// Makes every later call of the system call number fail with error, in
+// this process; false when the host allows no such filter.
+bool refuseSystemCall(long number, int error) {
+    struct sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(number), 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (static_cast<unsigned>(error) & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// The old file has an attribute this user may set, and the host refuses
+// to give it to the new file (an I/O error from the call that sets it):
+// the replacement fails before the rename, the old file stays as it was
+// and no new file is left. Each replacement is a child of the test.
+TEST_F(OutputFile, AnAttributeThatCannotBeGivenFailsTheReplacement) {
+    // user::rw- user:1002:r-- group::r-- mask::r-- other::---, as the kernel stores it.
+    struct Entry {
+        std::uint16_t tag, permissions;
+        std::uint32_t id;
+    };
+    const std::uint32_t none = 0xFFFFFFFF, version = 2;
+    const Entry entries[] = {{0x01, 6, none}, {0x02, 4, 1002}, {0x04, 4, none}, {0x10, 4, none}, {0x20, 0, none}};
+    std::string acl(reinterpret_cast<const char*>(&version), 4);
+    acl.append(reinterpret_cast<const char*>(entries), sizeof entries);
+    const struct {
+        const char* attribute;
+        long refused;  // the system call that sets it
+        std::function<bool(const std::string&)> give;  // to the old file; false: not here
+    } cases[] = {
+        {"access list", SYS_fsetxattr,
+         [&](const std::string& path) {
+             return ::setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+         }},
+        {"owner and group", SYS_fchown,
+         [](const std::string& path) { return ::geteuid() == 0 && ::chown(path.c_str(), 12345, 23456) == 0; }},
+        {"permissions", SYS_fchmod, [](const std::string& path) { return ::chmod(path.c_str(), 0640) == 0; }},
+    };
+    parse("<a/>");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.attribute);
+        fs::remove(output);
+        std::ofstream(output) << "old";
+        if (!c.give(output)) {
+            std::cout << "skipped: this user or file system cannot give a file its " << c.attribute << "\n";
+            continue;
+        }
+        std::fflush(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (!refuseSystemCall(c.refused, EIO)) ::_exit(2);
+            ::_exit(replaceAt(output) ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 2) GTEST_SKIP() << "no system call filters here";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "replaced without its " << c.attribute;
+        EXPECT_EQ(read(output), "old");
+        EXPECT_EQ(names(), std::vector<std::string>{"out.xml"});
+    }
+}
+
+// The random draws a run makes, from the first: 0, 1, 2...
+std::uint64_t drawsMade;
+std::uint64_t countingDraw() { return drawsMade++; }
+
+// Whatever stands at the name a run draws first for its new file, put
+// there by anyone, is neither opened, followed, truncated nor removed: the
+// run draws again and puts its file in place.
+TEST_F(OutputFile, WhatStandsAtADrawnNameIsLeftAloneAndAnotherDrawn) {
+    const std::string taken = (dir / host::temporaryNameFor("out.xml", 0)).string();
+    const std::string victim = (dir / "victim").string();
+    int held = -1;  // a descriptor the case keeps open meanwhile
+    const struct {
+        const char* what;
+        std::function<bool()> plant;
+        std::function<bool()> unharmed;
+    } cases[] = {
+        {"a file", [&] { return static_cast<bool>(std::ofstream(taken) << "planted"); },
+         [&] { return read(taken) == "planted"; }},
+        {"a file held locked", [&] {
+             std::ofstream(taken) << "planted";
+             held = ::open(taken.c_str(), O_RDONLY | O_CLOEXEC);
+             return held >= 0 && ::flock(held, LOCK_EX) == 0;
+         }, [&] { return read(taken) == "planted"; }},
+        {"a link to another file", [&] { return ::symlink(victim.c_str(), taken.c_str()) == 0; },
+         [&] { return fs::is_symlink(taken) && read(victim) == "victim's"; }},
+        {"a link to nothing yet", [&] { return ::symlink((dir / "absent").c_str(), taken.c_str()) == 0; },
+         [&] { return fs::is_symlink(taken) && !fs::exists(dir / "absent"); }},
+        {"a hard link to another file", [&] { return ::link(victim.c_str(), taken.c_str()) == 0; },
+         [&] { return read(victim) == "victim's" && fs::hard_link_count(victim) == 2; }},
+        {"a directory", [&] { return fs::create_directory(taken) && static_cast<bool>(std::ofstream(taken + "/in")); },
+         [&] { return fs::is_directory(taken) && fs::exists(taken + "/in"); }},
+        {"a FIFO with a reader", [&] {
+             if (::mkfifo(taken.c_str(), 0600) != 0) return false;
+             held = ::open(taken.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+             return held >= 0;
+         }, [&] {
+             char byte;
+             return fs::is_fifo(taken) && ::read(held, &byte, 1) == 0;  // no writer ever came
+         }},
+        {"another user's file", [&] {
+             std::ofstream(taken) << "planted";
+             return ::geteuid() == 0 && ::chown(taken.c_str(), 65534, 65534) == 0;
+         }, [&] {
+             struct stat info;
+             return read(taken) == "planted" && ::lstat(taken.c_str(), &info) == 0 && info.st_uid == 65534;
+         }},
+    };
+    parse("<a/>");
+    const auto drawOfTheHost = host::drawRandom;
+    host::drawRandom = countingDraw;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+        std::ofstream(victim) << "victim's";
+        std::ofstream(output) << "old";
+        if (!c.plant()) {
+            std::cout << "skipped: cannot plant " << c.what << " here\n";
+            continue;
+        }
+        drawsMade = 0;
+        EXPECT_TRUE(replaceAt(output));
+        EXPECT_EQ(drawsMade, 2u);
+        EXPECT_TRUE(c.unharmed());
+        EXPECT_EQ(read(output), declaration + "  <a/>\n");
+        EXPECT_TRUE(fs::exists(fs::symlink_status(taken)));
+        if (held >= 0) ::close(held);
+        held = -1;
+    }
+    host::drawRandom = drawOfTheHost;
 }
 #endif
 
