@@ -11,7 +11,8 @@ namespace host {
 
 // Makes a write past a file-size limit, or into a pipe whose reader has
 // gone, fail with an error the caller can report and clean up after,
-// instead of a signal that kills the process.
+// instead of a signal that kills the process; on Linux, also notes the
+// creation mask, which a new output's permissions follow. Call it first.
 void prepareProcess();
 
 // While alive, a bus error (a mapped file cut short by another program)
@@ -161,7 +162,8 @@ inline std::string temporaryNameFor(const std::string& name, std::uint64_t rando
 // A file written through the host's own calls, unbuffered: each write
 // reaches the host at once, and a short write is a failed one. Every
 // change after it is open goes through the open file or the directory
-// held for it, never a path.
+// held for it, never a path (on Windows, through the directory's path and
+// the names in it).
 class clOutputFile : public std::streambuf {
 public:
     clOutputFile() = default;

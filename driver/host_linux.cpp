@@ -307,10 +307,11 @@ enPlaceKind clPlace::resolve(const std::string& path) {
             if (!step.linkEnd) return true;
         return false;
     };
-    // Marks still pending when the walk ends at an own descriptor or a missing name.
-    auto marksAllow = [&steps](const struct stat* reached) {
+    // Whether the marks still pending when the walk ends at one of this
+    // process's descriptors allow the file it holds.
+    auto marksAllow = [&steps](const struct stat& reached) {
         for (const clStep& step : steps) {
-            if (step.linkEnd && (!reached || reached->st_uid != step.linkOwner)) return false;
+            if (step.linkEnd && reached.st_uid != step.linkOwner) return false;
         }
         return true;
     };
@@ -347,7 +348,7 @@ enPlaceKind clPlace::resolve(const std::string& path) {
         if (own >= 0 && isOwnDescriptorDirectory(holder.get())) {
             // What the path names is the descriptor's file, whoever it is.
             struct stat info;
-            if (::fstat(own, &info) != 0 || !marksAllow(&info)) return placeKind;
+            if (::fstat(own, &info) != 0 || !marksAllow(info)) return placeKind;
             descriptor = own;
             return placeKind = PLACE_DESCRIPTOR;
         }
