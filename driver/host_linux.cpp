@@ -238,7 +238,7 @@ void setPending(int directory, int file, const std::string& name) {
     pendingName[std::min(name.size(), sizeof pendingName - 1)] = '\0';
     for (int i = 0; i < endingSignalCount; ++i) {
         struct sigaction now;
-        if (::sigaction(endingSignals[i], nullptr, &now) != 0 || now.sa_handler == SIG_IGN) continue;
+        if (endingCaught[i] || ::sigaction(endingSignals[i], nullptr, &now) != 0 || now.sa_handler == SIG_IGN) continue;
         struct sigaction action = {};
         action.sa_handler = removePendingAndEnd;
         sigemptyset(&action.sa_mask);
