@@ -6,8 +6,13 @@
 #include <cstdint>
 #include <streambuf>
 #include <string>
+#include <vector>
 
 namespace host {
+
+// The arguments after the program's name, as the shared code carries
+// names: bytes on POSIX; on Windows, the host's wide command line as UTF-8.
+std::vector<std::string> arguments(int argc, char** argv);
 
 // Makes a write past a file-size limit, or into a pipe whose reader has
 // gone, fail with an error the caller can report and clean up after,
@@ -37,11 +42,21 @@ constexpr const char* textLineEnd = "\n";
 #endif
 
 // The steps of a run after its paths are resolved, in order. For tests:
-// when set, beforeStep is called with the step and the path it concerns
-// just before each, so a test can see their order or meddle at the worst
-// moment. The input is read at once after it is resolved.
+// when set, beforeStep is called with the step and the open file it
+// concerns just before each, so a test can see their order or meddle at
+// the worst moment. The input is read at once after it is resolved.
 enum enStep { STEP_INPUT_READ, STEP_SET_ATTRIBUTES, STEP_SYNC_DATA, STEP_RENAME, STEP_SYNC_DIRECTORY };
-extern void (*beforeStep)(enStep step, const std::string& path);
+// The open file a step concerns: a descriptor here, a HANDLE on Windows.
+#ifdef _WIN32
+using tyStepFile = void*;
+#else
+using tyStepFile = int;
+#endif
+extern void (*beforeStep)(enStep step, tyStepFile file);
+
+// Writes one message line to standard output and flushes it: on a console
+// the line's characters as the console shows them, elsewhere its bytes.
+void writeLine(const std::string& line);
 
 // Which file an open file is, for as long as it exists: no other file has
 // the same identity meanwhile.
@@ -96,11 +111,14 @@ private:
     std::string name;  // the last name, within directory
 #ifdef _WIN32
     // The host offers no calls relative to a handle, and a file held open
-    // cannot be replaced there: the directory is kept as a path, and what a
-    // new file takes from the regular file found is read at once.
-    std::string directory;
-    std::string security;           // its security descriptor, self-relative
-    unsigned long attributes = 0;   // its attribute bits
+    // cannot be replaced there: the directory is kept as the path the host
+    // found for it (links followed, in its long form), and what a new file
+    // takes from the regular file found is read at once.
+    std::wstring directory;         // ends in its separator
+    std::string security;           // the new file's security descriptor, self-relative
+    unsigned long attributes = 0;   // the regular file's attribute bits
+    long long created = 0;          // and its creation time
+    void* held = nullptr;           // a stream, open for writing: it is opened only once
 #else
     int directory = -1;  // the directory holding the last name
     int held = -1;       // what stands at the last name, opened only to look at it
@@ -205,10 +223,9 @@ private:
     bool isOwnName() const;
 
     std::string temporaryName;  // of a created file, in the held directory
-    std::string temporaryPath;  // the same, as resolved: for the step seam
 #ifdef _WIN32
     void* handle = nullptr;
-    std::string directory;
+    std::wstring temporaryPath;  // the same, whole, as the host's wide calls take it
 #else
     int fd = -1;
     int directory = -1;

@@ -16,6 +16,7 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <iostream>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -102,13 +103,6 @@ int ownDescriptorNamed(const std::string& path) {
     return -1;
 }
 
-// The directory part of a path, "." when it has none: for the step seam.
-std::string directoryOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string joined(const std::string& directory, const std::string& name) {
     if (directory.empty()) return name;
     return directory.back() == '/' ? directory + name : directory + '/' + name;
@@ -174,7 +168,13 @@ bool syncDirectory(int held) {
 
 }  // namespace
 
-void (*beforeStep)(enStep step, const std::string& path) = nullptr;
+void (*beforeStep)(enStep step, tyStepFile file) = nullptr;
+
+std::vector<std::string> arguments(int argc, char** argv) {
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
+void writeLine(const std::string& line) { std::cout << line << std::endl; }
 
 void prepareProcess() {
     std::signal(SIGXFSZ, SIG_IGN);
@@ -367,7 +367,6 @@ bool clOutputFile::createBeside(const clPlace& place) {
         while (fd < 0 && errno == EINTR);
         if (fd >= 0) {
             temporaryName = candidate;
-            temporaryPath = joined(directoryOf(place.resolvedPath()), candidate);
             return true;
         }
         if (errno != EEXIST) break;
@@ -403,7 +402,7 @@ bool clOutputFile::reserve(std::uintmax_t bytes) {
 }
 
 bool clOutputFile::takeAttributes(const clPlace& place) {
-    if (beforeStep) beforeStep(STEP_SET_ATTRIBUTES, temporaryPath);
+    if (beforeStep) beforeStep(STEP_SET_ATTRIBUTES, fd);
     if (fd < 0) return false;
     struct stat info;
     if (place.held < 0 || ::fstat(place.held, &info) != 0) return ::fchmod(fd, 0666 & ~creationMask) == 0;
@@ -448,7 +447,7 @@ std::streamsize clOutputFile::xsputn(const char* s, std::streamsize n) {
 }
 
 bool clOutputFile::syncData() {
-    if (beforeStep) beforeStep(STEP_SYNC_DATA, temporaryPath);
+    if (beforeStep) beforeStep(STEP_SYNC_DATA, fd);
     // The whole file, its new owner and permissions with its data.
     while (::fsync(fd) != 0) {
         if (errno == EINVAL) return true;  // a file that cannot be synced: nothing more to do
@@ -462,14 +461,14 @@ bool clOutputFile::isOwnName() const {
 }
 
 bool clOutputFile::replace(const clPlace& place, const clFileId* mustReplace) {
-    if (beforeStep) beforeStep(STEP_RENAME, temporaryPath);
+    if (beforeStep) beforeStep(STEP_RENAME, fd);
     // Whoever can write the directory may have swapped either name meanwhile.
     if (!isOwnName()) return false;
     if (mustReplace && !(identityAt(place.directory, place.name) == *mustReplace)) return false;
     if (::renameat(directory, temporaryName.c_str(), place.directory, place.name.c_str()) != 0) return false;
     temporaryName.clear();
     // The rename itself reaches storage only with its directory.
-    if (beforeStep) beforeStep(STEP_SYNC_DIRECTORY, directoryOf(place.resolvedPath()));
+    if (beforeStep) beforeStep(STEP_SYNC_DIRECTORY, place.directory);
     return syncDirectory(place.directory);
 }
 
@@ -481,7 +480,6 @@ void clOutputFile::discard() {
 bool clOutputFile::close() {
     writtenBytes = writtenBackBytes = 0;
     temporaryName.clear();
-    temporaryPath.clear();
     if (directory >= 0) ::close(directory);
     directory = -1;
     if (fd < 0) return true;

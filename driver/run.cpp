@@ -1,7 +1,6 @@
 #include "driver/run.h"
 
 #include <cstdio>
-#include <iostream>
 #include <new>
 
 #include "driver/host.h"
@@ -16,9 +15,15 @@ std::string openFailure(const std::string& inputPath) { return "Can't Open File 
 std::string writeFailure(const std::string& outputPath) { return "Can't Write File : " + printableName(outputPath); }
 
 int fail(const std::string& message) {
-    std::cout << message << std::endl;
+    host::writeLine(message);
     return 1;
 }
+
+#ifdef _WIN32
+constexpr host::tyStepFile noOpenFile = nullptr;
+#else
+constexpr host::tyStepFile noOpenFile = -1;
+#endif
 
 }  // namespace
 
@@ -64,7 +69,7 @@ int runUpgrade(clXML& document, const std::string& inputPath, const std::string&
         return fail(openFailure(inputPath));  // too large to hold: unreadable here
     }
     input.close();
-    if (host::beforeStep) host::beforeStep(host::STEP_INPUT_READ, inputPath);
+    if (host::beforeStep) host::beforeStep(host::STEP_INPUT_READ, noOpenFile);
     if (!document.isLoad()) return fail(openFailure(inputPath));
 
     try {

@@ -66,6 +66,14 @@ protected:
     std::string output;
 };
 
+#ifndef _WIN32
+// The path of a file the step seam hands over open.
+std::string pathOf(int fd) {
+    std::error_code error;
+    return fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error).string();
+}
+#endif
+
 // The temporary file's name as the step seam reports it: beside the
 // output, its name's start, ten random letters or digits and ".tmp".
 bool isTemporaryBeside(const std::string& path, const std::string& output) {
@@ -137,8 +145,9 @@ TEST_F(OutputFile, SyncsTheNewFileThenRenamesItThenSyncsTheDirectory) {
     seen.clear();
     temporary.clear();
     out = output;
-    host::beforeStep = [](host::enStep step, const std::string& path) {
+    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
         const char* const names[] = {"read ", "attributes ", "sync ", "rename ", "directory "};
+        const std::string path = pathOf(file);
         if (step == host::STEP_SET_ATTRIBUTES) temporary = path;
         seen.push_back(names[step] + (step == host::STEP_SYNC_DATA ? read(temporary) + "|" + read(out) : path));
     };
@@ -217,9 +226,9 @@ TEST_F(OutputFile, ASwappedTemporaryFileChangesNothingElsewhere) {
     victim = (dir / "victim").string();
     std::ofstream(victim) << "secret";
     ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
-    host::beforeStep = [](host::enStep step, const std::string& path) {
+    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
         if (step != host::STEP_SET_ATTRIBUTES) return;
-        temporary = path;
+        temporary = pathOf(file);
         fs::rename(temporary, temporary + ".moved");
         fs::create_symlink(victim, temporary);
     };
@@ -243,9 +252,9 @@ TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
     ASSERT_EQ(::chmod(output.c_str(), 0640), 0);
     static mode_t seen;
     seen = 0;
-    host::beforeStep = [](host::enStep step, const std::string& path) {
+    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
         struct stat info;
-        if (step == host::STEP_SET_ATTRIBUTES && ::lstat(path.c_str(), &info) == 0) seen = info.st_mode & 07777;
+        if (step == host::STEP_SET_ATTRIBUTES && ::fstat(file, &info) == 0) seen = info.st_mode & 07777;
     };
     const mode_t mask = ::umask(0);
     parse("<a/>");
