@@ -12,7 +12,10 @@
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#include <aclapi.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -66,9 +69,15 @@ protected:
     std::string output;
 };
 
-#ifndef _WIN32
 // The path of a file the step seam hands over open.
-std::string pathOf(int fd) {
+#ifdef _WIN32
+std::string pathOf(host::tyStepFile file) {
+    wchar_t found[32768];
+    const DWORD length = GetFinalPathNameByHandleW(file, found, 32768, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    return length > 0 && length < 32768 ? fs::path(std::wstring(found, length)).u8string() : "";
+}
+#else
+std::string pathOf(host::tyStepFile fd) {
     std::error_code error;
     return fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error).string();
 }
@@ -77,8 +86,12 @@ std::string pathOf(int fd) {
 // The temporary file's name as the step seam reports it: beside the
 // output, its name's start, ten random letters or digits and ".tmp".
 bool isTemporaryBeside(const std::string& path, const std::string& output) {
-    const std::string tail = path.size() > output.size() ? path.substr(output.size()) : "";
-    if (path.compare(0, output.size(), output) != 0 || tail.size() != 15 || tail[0] != '.') return false;
+    std::error_code error;
+    const fs::path file = fs::u8path(path), besides = fs::u8path(output);
+    if (!fs::equivalent(file.parent_path(), besides.parent_path(), error)) return false;
+    const std::string name = file.filename().u8string(), outputName = besides.filename().u8string();
+    const std::string tail = name.size() > outputName.size() ? name.substr(outputName.size()) : "";
+    if (name.compare(0, outputName.size(), outputName) != 0 || tail.size() != 15 || tail[0] != '.') return false;
     for (std::size_t i = 1; i < 11; ++i)
         if (!std::isalnum(static_cast<unsigned char>(tail[i]))) return false;
     return tail.compare(11, 4, ".tmp") == 0;
@@ -266,6 +279,49 @@ TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
     struct stat info;
     ASSERT_EQ(::stat(output.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+#endif
+
+#ifdef _WIN32
+// Until all of it is written, the new content is its owner's alone: from
+// its creation one access entry, for the user running the run, and none
+// passed on from the directory. Only then does it take the output's.
+TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
+    std::ofstream(output) << "old";
+    static std::string seen;
+    seen.clear();
+    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
+        if (step != host::STEP_SET_ATTRIBUTES) return;
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            &descriptor) != ERROR_SUCCESS) {
+            seen = "unreadable";
+            return;
+        }
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        GetSecurityDescriptorControl(descriptor, &control, &revision);
+        seen = (control & SE_DACL_PROTECTED) ? "protected" : "inherits";
+        HANDLE token = nullptr;
+        BYTE user[256];
+        DWORD size = 0;
+        OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+        GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+        CloseHandle(token);
+        for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+            ACCESS_ALLOWED_ACE* entry = nullptr;
+            GetAce(dacl, i, reinterpret_cast<void**>(&entry));
+            const bool mine = EqualSid(&entry->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+            seen += entry->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && mine ? " user" : " other";
+        }
+        LocalFree(descriptor);
+    };
+    parse("<a/>");
+    const bool replaced = replaceAt(output);
+    host::beforeStep = nullptr;
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(seen, "protected user");
 }
 #endif
 
