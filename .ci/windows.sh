@@ -97,11 +97,12 @@ fi
 
 # --- the packages, and the 32-bit program where it cannot run -------------
 # check_build DIR: the program's header and manifest, and the zip made there.
+# Debian's own Python, which python3-pefile serves.
 ensure_packages python3 python3-pefile
 check_build() {
-  python3 "$ROOT/tests/package/check_windows_executable.py" "$1/swfupgrade.exe" &&
+  /usr/bin/python3 "$ROOT/tests/package/check_windows_executable.py" "$1/swfupgrade.exe" &&
     (cd "$1" && cpack -G ZIP >/dev/null) &&
-    python3 "$ROOT/tests/package/check_windows_zip.py" "$1"/swfupgrade-*-win*.zip
+    /usr/bin/python3 "$ROOT/tests/package/check_windows_zip.py" "$1"/swfupgrade-*-win*.zip
 }
 log "packaging"
 check_build "$BUILD" || status=1

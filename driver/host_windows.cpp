@@ -73,7 +73,8 @@ std::wstring hostPath(const std::string& path) {
 }
 
 // The path of an open file as the host found it: every link followed, and
-// each name spelt as its directory holds it. Empty when it has none.
+// each name spelt as its directory holds it. Empty when the host cannot
+// tell (Wine cannot past 260 characters): the path opened then stands.
 std::wstring finalPathOf(HANDLE handle) {
     const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (size == 0) return std::wstring();
@@ -329,9 +330,10 @@ enPlaceKind clPlace::resolve(const std::string& path) {
         if (parentPath.back() == L':') parentPath += L'\\';  // a drive's root
         const HANDLE parent = openToLook(parentPath);
         if (parent == INVALID_HANDLE_VALUE) return placeKind;
-        const std::wstring parentFound = finalPathOf(parent);
-        if (isDirectory(parent) && !parentFound.empty()) {
-            directory = parentFound.back() == L'\\' ? parentFound : parentFound + L'\\';
+        const std::wstring found = finalPathOf(parent);
+        const std::wstring& parentWhole = found.empty() ? parentPath : found;
+        if (isDirectory(parent)) {
+            directory = parentWhole.back() == L'\\' ? parentWhole : parentWhole + L'\\';
             name = narrowed(full.substr(cut + 1));
             security = newFileSecurityIn(parent);
             placeKind = PLACE_MISSING;

@@ -46,8 +46,23 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     static std::string read(const std::string& path) {
+#ifdef _WIN32
+        // Shared for removal too, as the run's own handle to its new file is.
+        const HANDLE file = CreateFileW(fs::u8path(path).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        0, nullptr);
+        std::string bytes;
+        char block[4096];
+        DWORD got = 0;
+        while (file != INVALID_HANDLE_VALUE && ReadFile(file, block, sizeof block, &got, nullptr) && got > 0) {
+            bytes.append(block, got);
+        }
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return bytes;
+#else
         std::ifstream in(path, std::ios::binary);
         return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+#endif
     }
 
     // Replaces the file at path, resolved as a run resolves its output.
@@ -74,7 +89,10 @@ protected:
 std::string pathOf(host::tyStepFile file) {
     wchar_t found[32768];
     const DWORD length = GetFinalPathNameByHandleW(file, found, 32768, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    return length > 0 && length < 32768 ? fs::path(std::wstring(found, length)).u8string() : "";
+    if (length == 0 || length >= 32768) return "";
+    // The long form's prefix, which the narrow file calls do not take.
+    const std::wstring path(found, length);
+    return fs::path(path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path).u8string();
 }
 #else
 std::string pathOf(host::tyStepFile fd) {
@@ -287,6 +305,9 @@ TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
 // its creation one access entry, for the user running the run, and none
 // passed on from the directory. Only then does it take the output's.
 TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
+        GTEST_SKIP() << "Wine keeps no security descriptor given at creation, and reads back one made up";
+    }
     std::ofstream(output) << "old";
     static std::string seen;
     seen.clear();
