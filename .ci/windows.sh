@@ -94,4 +94,30 @@ timeout -k 30 "$CTEST_TIMEOUT" \
 if ((status == 124)); then
   log "ctest timed out after ${CTEST_TIMEOUT}s"
 fi
+
+# --- the packages, and the 32-bit program where it cannot run -------------
+# check_build DIR: the program's header and manifest, and the zip made there.
+# Debian's own Python, which python3-pefile serves.
+ensure_packages python3 python3-pefile
+check_build() {
+  /usr/bin/python3 "$ROOT/tests/package/check_windows_executable.py" "$1/swfupgrade.exe" &&
+    (cd "$1" && cpack -G ZIP >/dev/null) &&
+    /usr/bin/python3 "$ROOT/tests/package/check_windows_zip.py" "$1"/swfupgrade-*-win*.zip
+}
+log "packaging"
+check_build "$BUILD" || status=1
+if [[ $TOOLCHAIN != */mingw-i686.cmake ]]; then
+  # Built all the same, for what can be checked without running it.
+  log "building the 32-bit program (not run here)"
+  ensure_packages g++-mingw-w64-i686-posix
+  BUILD32=$ROOT/build-windows32
+  cmake -S "$ROOT" -B "$BUILD32" \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DQOR_BUILD_TESTS=OFF \
+    -DQOR_BUILD_BENCH=OFF \
+    -DQOR_BUILD_FUZZ=OFF >/dev/null
+  cmake --build "$BUILD32" -j2
+  check_build "$BUILD32" || status=1
+fi
 exit "$status"

@@ -4,4 +4,5 @@
 set(MINGW_TRIPLET x86_64-w64-mingw32)
 # Debian's wine script runs the 32-bit loader whenever it is installed.
 set(MINGW_WINE_NAMES wine64)
+set(MINGW_ADDRESS_SPACE_FLAGS -Wl,--high-entropy-va)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

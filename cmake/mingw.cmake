@@ -21,8 +21,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Static runtime: Wine has no libstdc++/libgcc/winpthread DLLs to load,
-# and a program missing them fails without a word.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# and a program missing them fails without a word. Loaded at a random
+# address, with data never executable, whatever the linker's defaults;
+# each toolchain file adds its own address-space flags.
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+  "-static -static-libgcc -static-libstdc++ -Wl,--dynamicbase,--nxcompat ${MINGW_ADDRESS_SPACE_FLAGS}")
 
 # CTest (and test discovery at build time) run the .exe files through Wine.
 find_program(MINGW_WINE NAMES ${MINGW_WINE_NAMES} PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)

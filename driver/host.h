@@ -7,8 +7,13 @@
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace host {
+
+// The arguments after the program's name, as the shared code carries
+// names: bytes on POSIX; on Windows, the host's wide command line as UTF-8.
+std::vector<std::string> arguments(int argc, char** argv);
 
 // Makes a write past a file-size limit, or into a pipe whose reader has
 // gone, fail with an error the caller can report and clean up after,
@@ -56,6 +61,10 @@ extern void (*beforeStep)(enStep step, tyStepFile file);
 // Where the random part of a new file's name comes from; tests set it to
 // choose the names a run will try.
 extern std::uint64_t (*drawRandom)();
+
+// Writes one message line to standard output and flushes it: on a console
+// the line's characters as the console shows them, elsewhere its bytes.
+void writeLine(const std::string& line);
 
 // Which file an open file is, for as long as it exists: no other file has
 // the same identity meanwhile.
@@ -107,11 +116,14 @@ private:
 #ifdef _WIN32
     std::string spelled;  // the path as resolved, links replaced by what they name
     // The host offers no calls relative to a handle, and a file held open
-    // cannot be replaced there: the directory is kept as a path, and what a
-    // new file takes from the regular file found is read at once.
-    std::string directory;
-    std::string security;           // its security descriptor, self-relative
-    unsigned long attributes = 0;   // its attribute bits
+    // cannot be replaced there: the directory is kept as the path the host
+    // found for it (links followed, in its long form), and what a new file
+    // takes from the regular file found is read at once.
+    std::wstring directory;         // ends in its separator
+    std::string security;           // the new file's security descriptor, self-relative
+    unsigned long attributes = 0;   // the regular file's attribute bits
+    long long created = 0;          // and its creation time
+    void* held = nullptr;           // a stream, open for writing: it is opened only once
 #else
     int directory = -1;  // the directory holding the last name
     int held = -1;       // what stands at the last name, opened only to look at it
@@ -229,8 +241,7 @@ private:
     std::string temporaryName;  // of a created file, in the held directory
 #ifdef _WIN32
     void* handle = nullptr;
-    std::string directory;
-    std::string temporaryPath;  // the same, in directory
+    std::wstring temporaryPath;  // the same, whole, as the host's wide calls take it
 #else
     int fd = -1;
     int directory = -1;

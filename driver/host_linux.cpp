@@ -18,6 +18,7 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <iostream>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -259,6 +260,12 @@ void clearPending() {
 
 void (*beforeStep)(enStep step, tyStepFile file) = nullptr;
 std::uint64_t (*drawRandom)() = randomBits;
+
+std::vector<std::string> arguments(int argc, char** argv) {
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
+void writeLine(const std::string& line) { std::cout << line << std::endl; }
 
 void prepareProcess() {
     std::signal(SIGXFSZ, SIG_IGN);

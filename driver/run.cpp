@@ -1,7 +1,6 @@
 #include "driver/run.h"
 
 #include <cstdio>
-#include <iostream>
 #include <new>
 
 #include "driver/host.h"
@@ -17,7 +16,7 @@ std::string writeFailure(const std::string& outputPath) { return "Can't Write Fi
 std::string syncFailure(const std::string& outputPath) { return "Can't Sync File : " + printableName(outputPath); }
 
 int fail(const std::string& message) {
-    std::cout << message << std::endl;
+    host::writeLine(message);
     return 1;
 }
 

@@ -14,6 +14,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <aclapi.h>
 #else
 #include <fcntl.h>
 #include <linux/filter.h>
@@ -58,8 +59,23 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
 
     static std::string read(const std::string& path) {
+#ifdef _WIN32
+        // Shared for removal too, as the run's own handle to its new file is.
+        const HANDLE file = CreateFileW(fs::u8path(path).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        0, nullptr);
+        std::string bytes;
+        char block[4096];
+        DWORD got = 0;
+        while (file != INVALID_HANDLE_VALUE && ReadFile(file, block, sizeof block, &got, nullptr) && got > 0) {
+            bytes.append(block, got);
+        }
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return bytes;
+#else
         std::ifstream in(path, std::ios::binary);
         return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+#endif
     }
 
     // Replaces the file at path, resolved as a run resolves its output.
@@ -81,29 +97,32 @@ protected:
     std::string output;
 };
 
-// The path of the open file a step concerns, as the host names it.
-std::string pathOf(host::tyStepFile file) {
+// The path of a file the step seam hands over open.
 #ifdef _WIN32
-    char path[4 * MAX_PATH];
-    const DWORD size = GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED);
-    if (size == 0 || size >= sizeof path) return "";
-    const std::string found(path, size);
-    return found.compare(0, 4, "\\\\?\\") == 0 ? found.substr(4) : found;
-#else
-    std::error_code error;
-    return fs::read_symlink("/proc/self/fd/" + std::to_string(file), error).string();
-#endif
+std::string pathOf(host::tyStepFile file) {
+    wchar_t found[32768];
+    const DWORD length = GetFinalPathNameByHandleW(file, found, 32768, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= 32768) return "";
+    // The long form's prefix, which the narrow file calls do not take.
+    const std::wstring path(found, length);
+    return fs::path(path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path).u8string();
 }
+#else
+std::string pathOf(host::tyStepFile fd) {
+    std::error_code error;
+    return fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error).string();
+}
+#endif
 
-// The temporary file's name as the step seam shows it: beside the
+// The temporary file's name as the step seam reports it: beside the
 // output, its name's start, ten random letters or digits and ".tmp".
 bool isTemporaryBeside(const std::string& path, const std::string& output) {
     std::error_code error;
-    const fs::path given(path), out(output);
-    if (!fs::equivalent(given.parent_path(), out.parent_path(), error)) return false;
-    const std::string name = given.filename().string(), outName = out.filename().string();
-    const std::string tail = name.size() > outName.size() ? name.substr(outName.size()) : "";
-    if (name.compare(0, outName.size(), outName) != 0 || tail.size() != 15 || tail[0] != '.') return false;
+    const fs::path file = fs::u8path(path), besides = fs::u8path(output);
+    if (!fs::equivalent(file.parent_path(), besides.parent_path(), error)) return false;
+    const std::string name = file.filename().u8string(), outputName = besides.filename().u8string();
+    const std::string tail = name.size() > outputName.size() ? name.substr(outputName.size()) : "";
+    if (name.compare(0, outputName.size(), outputName) != 0 || tail.size() != 15 || tail[0] != '.') return false;
     for (std::size_t i = 1; i < 11; ++i)
         if (!std::isalnum(static_cast<unsigned char>(tail[i]))) return false;
     return tail.compare(11, 4, ".tmp") == 0;
@@ -493,6 +512,52 @@ TEST_F(OutputFile, WhatStandsAtADrawnNameIsLeftAloneAndAnotherDrawn) {
         held = -1;
     }
     host::drawRandom = drawOfTheHost;
+}
+#endif
+
+#ifdef _WIN32
+// Until all of it is written, the new content is its owner's alone: from
+// its creation one access entry, for the user running the run, and none
+// passed on from the directory. Only then does it take the output's.
+TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
+        GTEST_SKIP() << "Wine keeps no security descriptor given at creation, and reads back one made up";
+    }
+    std::ofstream(output) << "old";
+    static std::string seen;
+    seen.clear();
+    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
+        if (step != host::STEP_SET_ATTRIBUTES) return;
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            &descriptor) != ERROR_SUCCESS) {
+            seen = "unreadable";
+            return;
+        }
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        GetSecurityDescriptorControl(descriptor, &control, &revision);
+        seen = (control & SE_DACL_PROTECTED) ? "protected" : "inherits";
+        HANDLE token = nullptr;
+        BYTE user[256];
+        DWORD size = 0;
+        OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+        GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+        CloseHandle(token);
+        for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+            ACCESS_ALLOWED_ACE* entry = nullptr;
+            GetAce(dacl, i, reinterpret_cast<void**>(&entry));
+            const bool mine = EqualSid(&entry->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+            seen += entry->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && mine ? " user" : " other";
+        }
+        LocalFree(descriptor);
+    };
+    parse("<a/>");
+    const bool replaced = replaceAt(output);
+    host::beforeStep = nullptr;
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(seen, "protected user");
 }
 #endif
 

@@ -44,26 +44,30 @@ std::string quoteArgument(const std::string& arg) {
     return quoted + '"';
 }
 
+std::wstring wide(const std::string& text) { return fs::u8path(text).wstring(); }
+
 }  // namespace
 
 RunResult runTool(const std::vector<std::string>& args, const std::string& stdoutFile,
-                  std::uintmax_t /*fileSizeLimit: no such limit here*/) {
-    std::string commandLine = quoteArgument(SWFUPGRADE_PATH);
-    for (const std::string& arg : args) commandLine += ' ' + quoteArgument(arg);
+                  std::uintmax_t /*fileSizeLimit: no such limit here*/, const std::string& workingDirectory) {
+    // Wide, so that names outside the system's code page reach the tool.
+    std::wstring commandLine = wide(quoteArgument(SWFUPGRADE_PATH));
+    for (const std::string& arg : args) commandLine += L' ' + wide(quoteArgument(arg));
 
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE out = CreateFileA(stdoutFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE out = CreateFileW(wide(stdoutFile).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (out == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + stdoutFile);
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = out;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessA(SWFUPGRADE_PATH, &commandLine[0], nullptr, nullptr, TRUE, 0,
-                                        nullptr, nullptr, &startup, &process);
+    const std::wstring directory = wide(workingDirectory);
+    const BOOL started = CreateProcessW(wide(SWFUPGRADE_PATH).c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                        nullptr, directory.empty() ? nullptr : directory.c_str(), &startup, &process);
     CloseHandle(out);
     if (!started) throw std::runtime_error("cannot start " + std::string(SWFUPGRADE_PATH));
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -144,7 +148,7 @@ RunResult waitForTool(pid_t pid, const std::string& stdoutFile) {
 }  // namespace
 
 RunResult runTool(const std::vector<std::string>& args, const std::string& stdoutFile,
-                  std::uintmax_t fileSizeLimit) {
+                  std::uintmax_t fileSizeLimit, const std::string& /*workingDirectory: the tests' own*/) {
     return waitForTool(startTool(args, stdoutFile, fileSizeLimit), stdoutFile);
 }
 
@@ -209,22 +213,22 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::path(const std::string& name) const {
-    const std::string work = (base / "work").string();
+    const std::string work = (base / "work").u8string();
     return name.empty() ? work : work + "/" + name;
 }
 
 RunResult TempDir::run(const std::vector<std::string>& args, std::uintmax_t fileSizeLimit) const {
-    return runTool(args, (base / "stdout").string(), fileSizeLimit);
+    return runTool(args, (base / "stdout").u8string(), fileSizeLimit);
 }
 
 std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fs::u8path(path), std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) throw std::runtime_error("cannot write " + path);
@@ -232,21 +236,21 @@ void writeFile(const std::string& path, const std::string& bytes) {
 
 bool exists(const std::string& path) {
     std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
+    return fs::exists(fs::symlink_status(fs::u8path(path), error));
 }
 
 std::vector<std::string> temporaryFilesBeside(const std::string& path) {
-    const fs::path of(path);
-    const std::string name = of.filename().string();
+    const fs::path of = fs::u8path(path);
+    const std::string name = of.filename().u8string();
     std::vector<std::string> found;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(of.parent_path(), error)) {
-        const std::string candidate = entry.path().filename().string();
+        const std::string candidate = entry.path().filename().u8string();
         if (candidate.size() != name.size() + 15 || candidate.compare(0, name.size(), name) != 0) continue;
         const std::string tail = candidate.substr(name.size());
         bool letters = tail[0] == '.' && tail.compare(11, 4, ".tmp") == 0;
         for (std::size_t i = 1; i < 11; ++i) letters = letters && std::isalnum(static_cast<unsigned char>(tail[i]));
-        if (letters) found.push_back(entry.path().string());
+        if (letters) found.push_back(entry.path().u8string());
     }
     return found;
 }

@@ -20,9 +20,10 @@ struct RunResult {
 
 // Runs the tool with args after its own name; its standard output goes to
 // stdoutFile and is read back. A nonzero fileSizeLimit caps the size of
-// every file the tool writes (POSIX only).
+// every file the tool writes (POSIX only); a workingDirectory given is its
+// own (Windows only). Names are UTF-8 on Windows.
 RunResult runTool(const std::vector<std::string>& args, const std::string& stdoutFile,
-                  std::uintmax_t fileSizeLimit = 0);
+                  std::uintmax_t fileSizeLimit = 0, const std::string& workingDirectory = "");
 
 #ifndef _WIN32
 // What else a run may be given than its arguments.
