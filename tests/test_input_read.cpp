@@ -116,12 +116,12 @@ TEST(InputRead, AReadCutShortOrFailingLoadsNothingAndChangesNothing) {
         struct stat after;
         ASSERT_EQ(::stat(path.c_str(), &after), 0);
         if (c.status == 0) {
-            EXPECT_NE(now, movie);
+            EXPECT_TRUE(now != movie) << "not upgraded";
             continue;
         }
         EXPECT_EQ(out.str(), "Can't Open File : " + path.string() + "\n");
         EXPECT_FALSE(document.isLoad());
-        EXPECT_EQ(now, movie);
+        EXPECT_TRUE(now == movie) << "the file changed";
         EXPECT_EQ(after.st_ino, before.st_ino);
     }
     fs::remove(path);
