@@ -17,7 +17,7 @@ enum enFileAccess : unsigned {
     // that another program cuts short raises SIGBUS in whoever touches the
     // lost pages: only for a caller that handles that signal.
     ACCESS_MAP = 1,
-    // A pipe, a socket or a terminal, read to its end.
+    // A pipe, a socket or a terminal (a console on Windows), read to its end.
     ACCESS_STREAM = 2
 };
 
