@@ -9,14 +9,20 @@
 namespace qor {
 namespace platform {
 
-// Whether files may be mapped rather than read. A mapped file that another
-// program cuts short raises SIGBUS in whoever touches the lost pages, so
-// only a program that handles that signal may turn this on; by default
-// files are read into memory, which a shrinking file cannot hurt.
-void setFileMapping(bool allowed);
+// What clFileBytes::openDescriptor may take besides a regular file read
+// into memory; or-ed together.
+enum enFileAccess : unsigned {
+    ACCESS_READ = 0,
+    // A regular file mapped where the host can, not copied. A mapped file
+    // that another program cuts short raises SIGBUS in whoever touches the
+    // lost pages: only for a caller that handles that signal.
+    ACCESS_MAP = 1,
+    // A pipe, a socket or a terminal (a console on Windows), read to its end.
+    ACCESS_STREAM = 2
+};
 
-// A regular file's bytes, read-only, for one forward pass over them:
-// mapped where allowed and possible (no copy), else read whole.
+// A file's bytes, read-only, for one forward pass over them: the whole
+// file or nothing.
 class clFileBytes {
 public:
     clFileBytes() = default;
@@ -24,15 +30,15 @@ public:
     clFileBytes(const clFileBytes&) = delete;
     clFileBytes& operator=(const clFileBytes&) = delete;
 
-    // Holds the bytes of the file at path. Anything but a readable regular
-    // file gives false and no bytes; a file that shrinks while it is read
-    // gives the bytes that could be read.
+    // Holds the bytes of the regular file at path, read into memory.
+    // Anything else, and a read that fails or ends before the size the file
+    // had when it was opened, gives false and no bytes.
     bool open(const std::string& path);
 
     // The same for the file open at descriptor (a POSIX descriptor, or the
-    // C runtime's on Windows), read from its start whatever its offset. The
-    // descriptor stays the caller's, open.
-    bool openDescriptor(int descriptor);
+    // C runtime's on Windows), read from its start whatever its offset,
+    // taken as access allows. The descriptor stays the caller's, open.
+    bool openDescriptor(int descriptor, unsigned access = ACCESS_READ);
 
     const char* data() const { return bytes; }
     std::size_t size() const { return length; }

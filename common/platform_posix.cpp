@@ -2,14 +2,14 @@
 #ifndef _WIN32
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <limits>
 
 #include "common/platform.h"
 
@@ -18,18 +18,41 @@ namespace platform {
 
 namespace {
 
-std::atomic<bool> mappingAllowed{false};
-
-// Reads from fd's start until its end or the expected size, whichever
-// comes first; a file that shrinks meanwhile gives what could be read.
-bool readAll(int fd, std::size_t expected, std::string& buffer) {
+// Reads fd from its start up to expected bytes, the size it had when it
+// was opened: a read that fails or ends before that is no file at all.
+bool readWhole(int fd, std::size_t expected, std::string& buffer) {
     buffer.resize(expected);
     std::size_t done = 0;
     while (done < expected) {
         const ssize_t got = ::pread(fd, &buffer[done], expected - done, static_cast<off_t>(done));
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return false;
+        if (got <= 0) return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// Reads a pipe, a socket or a terminal to its end. Waiting for input
+// before each read lets a descriptor opened without blocking (a FIFO
+// whose writer is still to come) be read too.
+bool readToEnd(int fd, std::string& buffer) {
+    constexpr std::size_t firstSize = std::size_t(64) << 10;
+    std::size_t done = 0;
+    for (;;) {
+        if (done == buffer.size()) {
+            if (buffer.size() == buffer.max_size()) return false;
+            buffer.resize(buffer.size() < buffer.max_size() / 2 ? std::max(firstSize, buffer.size() * 2)
+                                                                 : buffer.max_size());
+        }
+        struct pollfd ready = {fd, POLLIN, 0};
+        if (::poll(&ready, 1, -1) < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        const ssize_t got = ::read(fd, &buffer[done], buffer.size() - done);
         if (got == 0) break;
+        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+        if (got < 0) return false;
         done += static_cast<std::size_t>(got);
     }
     buffer.resize(done);
@@ -38,43 +61,51 @@ bool readAll(int fd, std::size_t expected, std::string& buffer) {
 
 }  // namespace
 
-void setFileMapping(bool allowed) { mappingAllowed = allowed; }
-
 clFileBytes::~clFileBytes() { close(); }
 
 bool clFileBytes::open(const std::string& path) {
     close();
-    // Without O_NONBLOCK, opening a named pipe would wait for a writer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Without O_NONBLOCK, opening a named pipe would wait for a writer; it
+    // is refused anyway, as any file that is not regular.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return false;
     const bool read = openDescriptor(fd);
     ::close(fd);
     return read;
 }
 
-bool clFileBytes::openDescriptor(int fd) {
+bool clFileBytes::openDescriptor(int fd, unsigned access) {
     close();
     struct stat info;
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    const auto size = regular ? static_cast<std::uintmax_t>(info.st_size) : 0;
-    bool read = regular && size <= std::numeric_limits<std::size_t>::max();
-    if (read && size > 0 && mappingAllowed) {
-        void* mapped = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (mapped != MAP_FAILED) {
-            ::madvise(mapped, static_cast<std::size_t>(size), MADV_SEQUENTIAL);
-            mapping = mapped;
-            bytes = static_cast<const char*>(mapped);
-            length = static_cast<std::size_t>(size);
+    if (::fstat(fd, &info) != 0) return false;
+    bool read = false;
+    if (S_ISREG(info.st_mode)) {
+        const auto size = static_cast<std::uintmax_t>(info.st_size);
+        // Past what a string can hold (in a 32-bit build) it cannot be loaded.
+        if (size > buffer.max_size()) return false;
+        if (size > 0 && (access & ACCESS_MAP)) {
+            void* mapped = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
+            if (mapped != MAP_FAILED) {
+                ::madvise(mapped, static_cast<std::size_t>(size), MADV_SEQUENTIAL);
+                mapping = mapped;
+                bytes = static_cast<const char*>(mapped);
+                length = static_cast<std::size_t>(size);
+                return true;
+            }
         }
+        // Some file systems cannot map files; a read works everywhere.
+        read = readWhole(fd, static_cast<std::size_t>(size), buffer);
+    } else if ((access & ACCESS_STREAM) &&
+               (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || (S_ISCHR(info.st_mode) && ::isatty(fd)))) {
+        read = readToEnd(fd, buffer);
     }
-    // Some file systems cannot map files; a read works everywhere.
-    if (read && !mapping) {
-        read = readAll(fd, static_cast<std::size_t>(size), buffer);
-        bytes = buffer.data();
-        length = buffer.size();
+    if (!read) {
+        close();
+        return false;
     }
-    if (!read) close();
-    return read;
+    bytes = buffer.data();
+    length = buffer.size();
+    return true;
 }
 
 void clFileBytes::discardBefore(std::size_t end) {

@@ -17,7 +17,52 @@
 namespace qor {
 namespace platform {
 
-void setFileMapping(bool) {}
+namespace {
+
+// Reads a disk file from its start up to expected bytes, the size it had
+// when it was opened, whatever the descriptor's offset. A read that fails
+// (another process's byte-range lock, a disk error) or ends before that is
+// no file at all.
+bool readWhole(HANDLE file, std::size_t expected, std::string& buffer) {
+    buffer.assign(expected, '\0');
+    std::size_t done = 0;
+    while (done < expected) {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(done) & 0xFFFFFFFFu);
+        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(done) >> 32);
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(expected - done, 1u << 30));
+        DWORD got = 0;
+        if (!ReadFile(file, &buffer[done], chunk, &got, &at) || got == 0) return false;
+        done += got;
+    }
+    return true;
+}
+
+// Reads a pipe or a console to its end: a pipe whose writer has closed it
+// ends, any other failure is no input at all.
+bool readToEnd(HANDLE file, std::string& buffer) {
+    constexpr std::size_t firstSize = std::size_t(64) << 10;
+    std::size_t done = 0;
+    for (;;) {
+        if (done == buffer.size()) {
+            if (buffer.size() == buffer.max_size()) return false;
+            buffer.resize(buffer.size() < buffer.max_size() / 2 ? std::max(firstSize, buffer.size() * 2)
+                                                                 : buffer.max_size());
+        }
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(buffer.size() - done, 1u << 30));
+        DWORD got = 0;
+        if (!ReadFile(file, &buffer[done], chunk, &got, nullptr)) {
+            if (GetLastError() == ERROR_BROKEN_PIPE) break;
+            return false;
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    buffer.resize(done);
+    return true;
+}
+
+}  // namespace
 
 clFileBytes::~clFileBytes() { close(); }
 
@@ -30,30 +75,26 @@ bool clFileBytes::open(const std::string& path) {
     return read;
 }
 
-bool clFileBytes::openDescriptor(int descriptor) {
+bool clFileBytes::openDescriptor(int descriptor, unsigned access) {
     close();
     const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const DWORD type = GetFileType(file);
     BY_HANDLE_FILE_INFORMATION info;
     LARGE_INTEGER size;
-    if (file == INVALID_HANDLE_VALUE || GetFileType(file) != FILE_TYPE_DISK ||
-        !GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        !GetFileSizeEx(file, &size) || static_cast<std::uintmax_t>(size.QuadPart) >= buffer.max_size()) {
+    bool read = false;
+    if (type == FILE_TYPE_DISK) {
+        // Past what a string can hold (in a 32-bit build) it cannot be loaded.
+        read = GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+               GetFileSizeEx(file, &size) && static_cast<std::uintmax_t>(size.QuadPart) <= buffer.max_size() &&
+               readWhole(file, static_cast<std::size_t>(size.QuadPart), buffer);
+    } else if ((access & ACCESS_STREAM) && (type == FILE_TYPE_PIPE || type == FILE_TYPE_CHAR)) {
+        read = readToEnd(file, buffer);
+    }
+    if (!read) {
+        close();
         return false;
     }
-    buffer.assign(static_cast<std::size_t>(size.QuadPart), '\0');
-    // From the start, whatever the descriptor's offset; a file that shrinks
-    // meanwhile gives what could be read.
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        OVERLAPPED at = {};
-        at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(done) & 0xFFFFFFFFu);
-        at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(done) >> 32);
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(buffer.size() - done, 1u << 30));
-        DWORD got = 0;
-        if (!ReadFile(file, &buffer[done], chunk, &got, &at) || got == 0) break;
-        done += got;
-    }
-    buffer.resize(done);
     bytes = buffer.data();
     length = buffer.size();
     return true;

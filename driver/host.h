@@ -23,7 +23,7 @@ void prepareProcess();
 
 // While alive, a bus error (a mapped file cut short by another program)
 // ends the process with message on standard output and exit status 1,
-// rather than a crash; the library maps its input only meanwhile. The
+// rather than a crash: only meanwhile may a load map its file. The
 // message is the caller's complete line.
 class clBusErrorExit {
 public:
@@ -131,8 +131,9 @@ private:
 #endif
 };
 
-// The input, resolved and opened once for reading: a regular file, or one
-// of this process's descriptors that is one.
+// The input, resolved and opened once for reading: a regular file; or a
+// stream, read to its end: one of this process's descriptors that is a
+// pipe, a socket or a terminal, or a FIFO of root's or this user's own.
 class clInputFile {
 public:
     clInputFile() = default;
@@ -147,7 +148,9 @@ public:
     const clFileId& file() const { return fileId; }
     // The open file, as the step seam names it.
     tyStepFile stepFile() const;
+    // A regular file's size when it was opened; 0 for a stream.
     std::uintmax_t size() const { return bytes; }
+    bool isStream() const { return stream; }
     // What the path named when it was resolved.
     const clPlace& found() const { return place; }
     // Once it is read: on some hosts a file open here cannot be replaced.
@@ -158,6 +161,7 @@ private:
     int fd = -1;
     clFileId fileId;
     std::uintmax_t bytes = 0;
+    bool stream = false;
 };
 
 // The name of a new file beside the one named name: its start, a dot, ten

@@ -409,9 +409,21 @@ void clInputFile::close() {
 tyStepFile clInputFile::stepFile() const { return fd; }
 
 bool clInputFile::open(const std::string& path) {
+    struct stat info;
     switch (place.resolve(path)) {
     case PLACE_DESCRIPTOR:
         fd = ::fcntl(place.descriptor, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0 || ::fstat(fd, &info) != 0) return false;
+        // The caller's own pipe, socket or terminal, as a shell's process
+        // substitution hands it over; any other device is refused.
+        stream = S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || (S_ISCHR(info.st_mode) && ::isatty(fd));
+        break;
+    case PLACE_STREAM:
+        // A FIFO of root's or this user's own: no one else can stall or
+        // feed the run. The open does not wait for a writer; the read does.
+        if (::fstat(place.held, &info) != 0 || !S_ISFIFO(info.st_mode) || !isTrusted(info.st_uid)) return false;
+        fd = reopen(place.held, place.directory, place.name, place.file(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+        stream = true;
         break;
     case PLACE_REGULAR:
         // Without O_NONBLOCK, a named pipe put there meanwhile would wait for a writer.
@@ -420,10 +432,9 @@ bool clInputFile::open(const std::string& path) {
     default:
         return false;
     }
-    struct stat info;
-    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    if (fd < 0 || ::fstat(fd, &info) != 0 || (!stream && !S_ISREG(info.st_mode))) return false;
     fileId = identityOf(info);
-    bytes = static_cast<std::uintmax_t>(info.st_size);
+    bytes = stream ? 0 : static_cast<std::uintmax_t>(info.st_size);
     return true;
 }
 
@@ -631,11 +642,9 @@ clBusErrorExit::clBusErrorExit(std::string text) : message(std::move(text)) {
     action.sa_handler = endOnBusError;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGBUS, &action, &busErrorBefore);
-    qor::platform::setFileMapping(true);
 }
 
 clBusErrorExit::~clBusErrorExit() {
-    qor::platform::setFileMapping(false);
     ::sigaction(SIGBUS, &busErrorBefore, nullptr);
 }
 

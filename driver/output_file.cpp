@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <new>
+#include <stdexcept>
 
 #include "driver/output_text.h"
 
@@ -41,6 +42,10 @@ enOutputWritten replaceOutputFile(const clXML& document, const host::clPlace& ou
         return synced ? OUTPUT_WRITTEN : OUTPUT_NOT_SYNCED;
     } catch (const std::bad_alloc&) {
         // Memory ran out while writing: a failed write like any other.
+        file.discard();
+        return OUTPUT_NOT_WRITTEN;
+    } catch (const std::length_error&) {
+        // A size past what a string may hold (a 32-bit build): the same.
         file.discard();
         return OUTPUT_NOT_WRITTEN;
     }

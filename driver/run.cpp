@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <new>
+#include <stdexcept>
 
 #include "driver/host.h"
 #include "driver/output_file.h"
@@ -53,15 +54,21 @@ int runUpgrade(clXML& document, const std::string& inputPath, const std::string&
     host::clPlace otherOutput;
     if (outputPath != inputPath) otherOutput.resolve(outputPath);
     const host::clPlace& output = outputPath == inputPath ? input.found() : otherOutput;
+    // What a pipe held is gone once read: it cannot take the result back.
+    if (input.isStream() && (&output == &input.found() || output.file() == input.file())) {
+        return fail(writeFailure(outputPath));
+    }
 
     if (inputSizeKnown) inputSizeKnown(input.size());
     try {
-        // The input is mapped while it loads: cut short meanwhile, it
+        // A regular input is mapped while it loads: cut short meanwhile, it
         // cannot be read, and the run ends as for any unreadable input.
         const host::clBusErrorExit inputCutShort(openFailure(inputPath) + "\n");
-        document.load(input.descriptor());
+        document.load(input.descriptor(), clXML::LOAD_MAP);
     } catch (const std::bad_alloc&) {
         return fail(openFailure(inputPath));  // too large to hold: unreadable here
+    } catch (const std::length_error&) {
+        return fail(openFailure(inputPath));
     }
     if (host::beforeStep) host::beforeStep(host::STEP_INPUT_READ, input.stepFile());
     input.close();
@@ -81,6 +88,8 @@ int runUpgrade(clXML& document, const std::string& inputPath, const std::string&
         }
     } catch (const std::bad_alloc&) {
         return fail(writeFailure(outputPath));  // nothing was written
+    } catch (const std::length_error&) {
+        return fail(writeFailure(outputPath));
     }
     return 0;
 }

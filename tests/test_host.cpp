@@ -2,6 +2,7 @@
 
 #ifndef _WIN32
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,9 +27,10 @@ TEST(BusErrorExitDeathTest, EndsTheRunWithItsLineWhenAMappedFileIsCutShort) {
     EXPECT_EXIT(
         {
             ::dup2(STDERR_FILENO, STDOUT_FILENO);  // the line goes where the test can see it
-            const clBusErrorExit guard("Can't Open File : cut.xml\n");  // and the file is mapped
+            const clBusErrorExit guard("Can't Open File : cut.xml\n");
+            const int fd = ::open(path.c_str(), O_RDONLY);
             clFileBytes file;
-            if (!file.open(path)) std::exit(2);
+            if (!file.openDescriptor(fd, qor::platform::ACCESS_MAP)) std::exit(2);
             std::filesystem::resize_file(path, 0);
             volatile char byte = file.data()[1 << 15];
             (void)byte;

@@ -23,8 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // A library user installs no signal handler: a file that another program
-// cuts short while it is loaded gives the bytes that could be read, never
-// a crash of the caller.
+// cuts short while it is loaded is loaded whole as it was, or not at all,
+// never a crash of the caller.
 TEST(FileBytes, AFileCutShortWhileLoadedNeverKillsTheCaller) {
     const fs::path path = fs::temp_directory_path() / ("qor_cut_" + std::to_string(std::random_device()()) + ".xml");
     std::string text;
@@ -49,40 +49,57 @@ TEST(FileBytes, AFileCutShortWhileLoadedNeverKillsTheCaller) {
     fs::remove(path);
 }
 
-// A file opened once by the caller: read whole from its start whatever
-// its offset, and left open; anything but a regular file reads as empty.
+// A file opened once by the caller: read from its start whatever its
+// offset, and left open, however it is taken; a pipe is read to its end,
+// never mapped, and a directory loads nothing.
 TEST(FileBytes, LoadsAFileOpenAtADescriptor) {
     const fs::path path = fs::temp_directory_path() / ("qor_fd_" + std::to_string(std::random_device()()) + ".xml");
+    const fs::path empty = path.string() + ".empty";
     std::ofstream(path, std::ios::binary) << "<a x=\"1\"/><b/>";
+    std::ofstream(empty, std::ios::binary).close();
+    for (const auto how : {qor::utility::clXML::LOAD_READ, qor::utility::clXML::LOAD_MAP}) {
+        SCOPED_TRACE(how);
 #ifdef _WIN32
-    const int fd = _open(path.string().c_str(), _O_RDONLY | _O_BINARY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(_lseek(fd, 5, SEEK_SET), 5);
+        const int fd = _open(path.string().c_str(), _O_RDONLY | _O_BINARY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(_lseek(fd, 5, SEEK_SET), 5);
+        const int emptyFd = _open(empty.string().c_str(), _O_RDONLY | _O_BINARY);
 #else
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::lseek(fd, 5, SEEK_SET), 5);
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::lseek(fd, 5, SEEK_SET), 5);
+        const int emptyFd = ::open(empty.c_str(), O_RDONLY);
 #endif
-    qor::utility::clXML document;
-    document.load(fd);
-    ASSERT_TRUE(document.isLoad());
-    EXPECT_NE(document.find("a"), nullptr);
-    EXPECT_NE(document.find("b"), nullptr);
-    document.load(fd);  // still open, and still read from the start
-    EXPECT_NE(document.find("a"), nullptr);
+        qor::utility::clXML document;
+        document.load(fd, how);
+        ASSERT_TRUE(document.isLoad());
+        EXPECT_NE(document.find("a"), nullptr);
+        EXPECT_NE(document.find("b"), nullptr);
+        document.load(fd, how);  // still open, and still read from the start
+        EXPECT_NE(document.find("a"), nullptr);
+        document.load(emptyFd, how);
+        EXPECT_FALSE(document.isLoad());
 #ifdef _WIN32
-    _close(fd);
+        _close(fd);
+        _close(emptyFd);
 #else
-    ::close(fd);
-    int ends[2];
-    ASSERT_EQ(::pipe(ends), 0);
-    ASSERT_EQ(::write(ends[1], "<a/>", 4), 4);
-    document.load(ends[0]);
-    EXPECT_FALSE(document.isLoad());
-    ::close(ends[0]);
-    ::close(ends[1]);
+        ::close(fd);
+        ::close(emptyFd);
+        int ends[2];
+        ASSERT_EQ(::pipe(ends), 0);
+        ASSERT_EQ(::write(ends[1], "<a/>", 4), 4);
+        ::close(ends[1]);
+        document.load(ends[0], how);
+        EXPECT_NE(document.find("a"), nullptr);
+        ::close(ends[0]);
+        const int directory = ::open(fs::temp_directory_path().c_str(), O_RDONLY | O_DIRECTORY);
+        document.load(directory, how);
+        EXPECT_FALSE(document.isLoad());
+        ::close(directory);
 #endif
+    }
     fs::remove(path);
+    fs::remove(empty);
 }
 
 }  // namespace

@@ -354,11 +354,14 @@ void clXML::load(const std::string& path) {
     if (file.open(path)) parseText(&root, file.data(), file.size(), 0, &file);
 }
 
-void clXML::load(int descriptor) {
+void clXML::load(int descriptor, enLoad how) {
     root.removeChildren();
     platform::clFileBytes file;
-    if (file.openDescriptor(descriptor)) parseText(&root, file.data(), file.size(), 0, &file);
+    const unsigned access = platform::ACCESS_STREAM | (how == LOAD_MAP ? platform::ACCESS_MAP : platform::ACCESS_READ);
+    if (file.openDescriptor(descriptor, access)) parseText(&root, file.data(), file.size(), 0, &file);
 }
+
+void clXML::load(int descriptor) { load(descriptor, LOAD_READ); }
 
 void clXML::parse(clXMLNode* node, const std::string& text, std::size_t start) {
     parseText(node, text.data(), contentSize(text), start, nullptr);

@@ -30,12 +30,26 @@ public:
     bool isLoad() const { return root.getFirstChild() != nullptr; }
 
     /// Replaces the whole tree by the parse of the file at path. Anything
-    /// but a readable regular file leaves the document empty.
+    /// but a regular file read whole leaves the document empty.
     void load(const std::string& path);
 
+    /// How a load takes a regular file's bytes.
+    enum enLoad {
+        LOAD_READ,  ///< read into memory: a file cut short meanwhile cannot hurt the caller
+        /// mapped where the host can (POSIX), not copied. A file that another
+        /// program cuts short meanwhile raises SIGBUS in the caller, which
+        /// must handle that signal.
+        LOAD_MAP
+    };
+
     /// The same for the file open at descriptor (POSIX, or the C runtime's
-    /// on Windows), read from its start; the descriptor stays the
-    /// caller's. For a file opened once and checked by the caller.
+    /// on Windows), read from its start; the descriptor stays the caller's.
+    /// For a file opened once and checked by the caller. A regular file is
+    /// taken whole, as large as it is when the load starts, as how says; a
+    /// pipe, a socket or a terminal is read to its end. A read that fails or
+    /// ends early leaves the document empty.
+    void load(int descriptor, enLoad how);
+    /// load(descriptor, LOAD_READ).
     void load(int descriptor);
 
     /// Parses text from start in one forward pass, appending the top-level

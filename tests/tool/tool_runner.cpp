@@ -110,6 +110,8 @@ pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutF
             const int err = open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
             if (err < 0 || dup2(err, STDERR_FILENO) < 0) _exit(127);
         }
+        if (options.standardInput >= 0 && dup2(options.standardInput, STDIN_FILENO) < 0) _exit(127);
+        if (options.passedDescriptor >= 0 && fcntl(options.passedDescriptor, F_SETFD, 0) != 0) _exit(127);
         if (options.fileSizeLimit != 0 && setrlimit(RLIMIT_FSIZE, &fileSize) != 0) _exit(127);
         if (options.memoryLimit != 0 && setrlimit(RLIMIT_AS, &memory) != 0) _exit(127);
         if (options.asStranger && (setgroups(groups.size(), groups.data()) != 0 || setgid(stranger) != 0 ||

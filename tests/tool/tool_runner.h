@@ -33,6 +33,8 @@ struct RunOptions {
     int standardOutput = -1;           // a descriptor to be its standard output, instead of the file
     bool asStranger = false;           // as the unprivileged uid and gid 65534 (the caller must be root)
     std::vector<unsigned> strangerGroups;  // the stranger's supplementary groups
+    int standardInput = -1;            // a descriptor to be its standard input, instead of the test's
+    int passedDescriptor = -1;         // a descriptor it inherits under its own number
 };
 // As runTool, with options; standard error is kept in the result's err.
 RunResult runToolWith(const std::vector<std::string>& args, const std::string& stdoutFile,

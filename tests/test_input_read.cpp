@@ -1,0 +1,134 @@
+// A read of INPUT that fails or ends early, as when another program cuts
+// the file short or the disk fails while it is read, where the file cannot
+// be mapped: the document does not load, and in place the file stays as it
+// was. This program's mmap and pread calls pass through the wrappers below
+// (linked with --wrap), which fail them on demand.
+#include <gtest/gtest.h>
+
+#ifdef QOR_TEST_WRAPS_READS
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include "driver/run.h"
+
+namespace {
+
+bool mapFails = false;      // mmap fails, as where a file system cannot map files
+int readError = 0;          // pread fails with this error, when nonzero
+off64_t readableBytes = -1;  // pread ends here, when not negative
+
+// The bytes a pread of size at offset at may ask for: 0 past the end, -1
+// with errno set when it fails.
+ssize_t allowedBytes(size_t size, off64_t at) {
+    if (readError != 0) {
+        errno = readError;
+        return -1;
+    }
+    if (readableBytes < 0) return static_cast<ssize_t>(size);
+    if (at >= readableBytes) return 0;
+    return static_cast<ssize_t>(std::min<off64_t>(static_cast<off64_t>(size), readableBytes - at));
+}
+
+}  // namespace
+
+// The offsets are those of the symbols: long for the plain ones, 64 bits
+// for the others, whatever off_t is in this build.
+extern "C" {
+void* __real_mmap(void*, size_t, int, int, int, long);
+void* __real_mmap64(void*, size_t, int, int, int, off64_t);
+ssize_t __real_pread(int, void*, size_t, long);
+ssize_t __real_pread64(int, void*, size_t, off64_t);
+
+void* __wrap_mmap(void* at, size_t size, int protection, int flags, int fd, long offset) {
+    if (mapFails && fd >= 0) {
+        errno = ENODEV;
+        return MAP_FAILED;
+    }
+    return __real_mmap(at, size, protection, flags, fd, offset);
+}
+void* __wrap_mmap64(void* at, size_t size, int protection, int flags, int fd, off64_t offset) {
+    if (mapFails && fd >= 0) {
+        errno = ENODEV;
+        return MAP_FAILED;
+    }
+    return __real_mmap64(at, size, protection, flags, fd, offset);
+}
+ssize_t __wrap_pread(int fd, void* buffer, size_t size, long at) {
+    const ssize_t allowed = allowedBytes(size, at);
+    return allowed <= 0 ? allowed : __real_pread(fd, buffer, static_cast<size_t>(allowed), at);
+}
+ssize_t __wrap_pread64(int fd, void* buffer, size_t size, off64_t at) {
+    const ssize_t allowed = allowedBytes(size, at);
+    return allowed <= 0 ? allowed : __real_pread64(fd, buffer, static_cast<size_t>(allowed), at);
+}
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(InputRead, AReadCutShortOrFailingLoadsNothingAndChangesNothing) {
+    std::string movie = "<swf version=\"8\"><FileAttributes/>";
+    for (int i = 0; i < 1000; ++i) movie += "<Frame n=\"" + std::to_string(i) + "\"/>";
+    movie += "</swf>";
+    const fs::path path = fs::temp_directory_path() / ("qor_short_" + std::to_string(::getpid()) + ".xml");
+
+    const struct {
+        const char* name;
+        int error;
+        off64_t readable;
+        int status;
+    } cases[] = {
+        {"read whole", 0, -1, 0},
+        {"read ends at half the file", 0, static_cast<off64_t>(movie.size() / 2), 1},
+        {"read ends one byte short", 0, static_cast<off64_t>(movie.size() - 1), 1},
+        {"read fails", EIO, -1, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(path, std::ios::binary) << movie;
+        struct stat before;
+        ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+        std::ostringstream out;
+        std::streambuf* const standardOutput = std::cout.rdbuf(out.rdbuf());
+        qor::utility::clXML document;
+        mapFails = true;
+        readError = c.error;
+        readableBytes = c.readable;
+        const int status = runUpgrade(document, path.string(), path.string());
+        mapFails = false;
+        readError = 0;
+        readableBytes = -1;
+        std::cout.rdbuf(standardOutput);
+
+        EXPECT_EQ(status, c.status);
+        std::ifstream in(path, std::ios::binary);
+        const std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        struct stat after;
+        ASSERT_EQ(::stat(path.c_str(), &after), 0);
+        if (c.status == 0) {
+            EXPECT_TRUE(now != movie) << "not upgraded";
+            continue;
+        }
+        EXPECT_EQ(out.str(), "Can't Open File : " + path.string() + "\n");
+        EXPECT_FALSE(document.isLoad());
+        EXPECT_TRUE(now == movie) << "the file changed";
+        EXPECT_EQ(after.st_ino, before.st_ino);
+    }
+    fs::remove(path);
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,193 @@
+// INPUT as pipelines give it: standard input, a shell's process
+// substitution (/dev/fd/N), or a FIFO in the file system, each read to its
+// end; a FIFO of another user's, a device, and a pipe given as OUTPUT too
+// are refused at once.
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "second_user.h"
+#include "tool_runner.h"
+
+namespace {
+
+const std::string bothChanged = "swf tag changed\nFileAttributes tag changed\n";
+
+// More than a pipe holds at once, so that the run reads it in turns.
+std::string movie() {
+    std::string text = "<?xml version=\"1.0\"?>\n<swf version=\"8\">\n  <FileAttributes/>\n";
+    for (int i = 0; i < 20000; ++i) text += "  <Frame n=\"" + std::to_string(i) + "\">text</Frame>\n";
+    return text + "</swf>\n";
+}
+
+// Writes bytes into fd, then closes it; a reader that hangs up ends it.
+void feed(int fd, const std::string& bytes) {
+    sigset_t brokenPipe;
+    sigemptyset(&brokenPipe);
+    sigaddset(&brokenPipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &brokenPipe, nullptr);  // this thread's writes fail with EPIPE instead
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) break;
+        done += static_cast<std::size_t>(written);
+    }
+    close(fd);
+}
+
+// Feeds the FIFO at path to whoever opens it for reading, while the test
+// runs; never waits for a reader, so a run that does not open it ends.
+class clFifoFeeder {
+public:
+    clFifoFeeder(const std::string& path, const std::string& bytes)
+        : thread([this, path, bytes] {
+              while (!stop) {
+                  const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                  if (fd < 0) {
+                      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                      continue;
+                  }
+                  opened = true;
+                  fcntl(fd, F_SETFL, 0);
+                  feed(fd, bytes);
+                  return;
+              }
+          }) {}
+    ~clFifoFeeder() { finish(); }
+    // Whether a reader ever opened the FIFO.
+    bool finish() {
+        stop = true;
+        if (thread.joinable()) thread.join();
+        return opened;
+    }
+
+private:
+    std::atomic<bool> stop{false};
+    std::atomic<bool> opened{false};
+    std::thread thread;
+};
+
+class ToolInputStreams : public ::testing::Test {
+protected:
+    TempDir dir;
+    const std::string output = dir.path("out.xml");
+    const std::string fifo = dir.path("fifo");
+    const std::string text = movie();
+
+    RunResult run(const std::vector<std::string>& args, const RunOptions& options) const {
+        return runToolWith(args, dir.path("../stdout"), options);
+    }
+};
+
+TEST_F(ToolInputStreams, PipesAndOwnFifosAreReadToTheirEnd) {
+    // What the same movie gives from a regular file.
+    writeFile(dir.path("in.xml"), text);
+    ASSERT_EQ(run({dir.path("in.xml"), output}, {}).status, 0);
+    const std::string expected = readFile(output);
+    std::remove(output.c_str());
+
+    enum enHow { STANDARD_INPUT, DEV_FD, PROC_SELF_FD, OWN_FIFO };
+    for (const enHow how : {STANDARD_INPUT, DEV_FD, PROC_SELF_FD, OWN_FIFO}) {
+        SCOPED_TRACE(how);
+        RunOptions options;
+        std::string input;
+        int ends[2] = {-1, -1};
+        std::thread writer;
+        if (how == OWN_FIFO) {
+            ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+            input = fifo;
+        } else {
+            ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+            writer = std::thread(feed, ends[1], text);
+            if (how == STANDARD_INPUT) options.standardInput = ends[0];
+            else options.passedDescriptor = ends[0];
+            input = how == STANDARD_INPUT ? "/dev/stdin"
+                    : how == DEV_FD       ? "/dev/fd/" + std::to_string(ends[0])
+                                          : "/proc/self/fd/" + std::to_string(ends[0]);
+        }
+        const std::unique_ptr<clFifoFeeder> feeder(how == OWN_FIFO ? new clFifoFeeder(fifo, text) : nullptr);
+        const RunResult result = run({input, output}, options);
+        if (feeder) feeder->finish();
+        if (ends[0] >= 0) close(ends[0]);
+        if (writer.joinable()) writer.join();
+        std::remove(fifo.c_str());
+
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, hostLines(bothChanged));
+        EXPECT_EQ(readFile(output), expected);
+        std::remove(output.c_str());
+    }
+}
+
+// A device, and a pipe that is OUTPUT as well, which could not take the
+// result back: one line, the rules not even tried, nothing written.
+TEST_F(ToolInputStreams, DevicesAndPipesInPlaceAreRefused) {
+    const struct {
+        const char* name;
+        bool fromNullDevice;  // else from a pipe holding the movie
+        bool fifo;            // INPUT and OUTPUT are the FIFO, else standard input
+        std::string message;
+    } cases[] = {
+        {"standard input from a device", true, false, "Can't Open File : /dev/stdin\n"},
+        {"a pipe in place", false, false, "Can't Write File : /dev/stdin\n"},
+        {"a FIFO in place", false, true, "Can't Write File : " + fifo + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunOptions options;
+        int ends[2] = {-1, -1};
+        std::thread writer;
+        if (c.fromNullDevice) {
+            options.standardInput = ends[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        } else if (!c.fifo) {
+            ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+            writer = std::thread(feed, ends[1], text);
+            options.standardInput = ends[0];
+        } else {
+            ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        }
+        const std::string path = c.fifo ? fifo : "/dev/stdin";
+        const std::unique_ptr<clFifoFeeder> feeder(c.fifo ? new clFifoFeeder(fifo, text) : nullptr);
+        const RunResult result = run({path, c.fromNullDevice ? output : path}, options);
+        if (feeder) feeder->finish();
+        if (ends[0] >= 0) close(ends[0]);
+        if (writer.joinable()) writer.join();
+        std::remove(fifo.c_str());
+
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, hostLines(c.message));
+        EXPECT_FALSE(exists(output));
+    }
+}
+
+// Another user's FIFO could stall a root run, or feed it what that user
+// likes: refused before it is opened, so without waiting for a writer.
+TEST_F(ToolInputStreams, AnotherUsersFifoIsRefusedAtOnce) {
+    if (!canPlayStranger()) GTEST_SKIP() << "playing a second user needs root";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    ASSERT_EQ(chown(fifo.c_str(), qor_test::stranger, qor_test::stranger), 0);
+    clFifoFeeder feeder(fifo, text);
+    const RunResult result = run({fifo, output}, {});
+    EXPECT_FALSE(feeder.finish());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, hostLines("Can't Open File : " + fifo + "\n"));
+    EXPECT_FALSE(exists(output));
+}
+
+}  // namespace
+
+#endif
