@@ -8,9 +8,9 @@
 # with PKG_CONFIG_SYSROOT_DIR set to the stage. An absolute GNUInstallDirs
 # directory is written as it is.
 #
-# The library calls nothing from libpthread (its thread-local pool needs only
-# the C++ runtime), so Libs names the library alone. Its headers need C++17,
-# which a consumer chooses with its own -std flag.
+# The library calls nothing from libpthread, so Libs names the library
+# alone. Its headers need C++17, which a consumer chooses with its own -std
+# flag.
 
 set(QOR_PC_DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 

@@ -29,41 +29,26 @@ constexpr std::uintmax_t smallestInput = 16 * 1024;
 // Blocks this large or larger are few, and are given back when freed.
 constexpr std::size_t largestBlock = std::size_t(1) << 20;
 constexpr std::size_t hugePage = std::size_t(2) << 20;
-// Offsets in the region count in these, so that both fit one word.
+// Blocks are cut in multiples of this, which keeps each aligned for any type.
 constexpr std::size_t unit = alignof(std::max_align_t);
-constexpr std::uint64_t lowHalf = 0xffffffffu;
+// The most address space the region takes, whatever the input.
+constexpr std::uintmax_t largestRegion = std::uintmax_t(64) << 30;
 
 // The region starts at begin, is aligned to a huge page and lasts until
-// the process ends. Ordinary blocks are cut upward from its start; blocks
-// that ask for more alignment (the node pool's chunks) downward from its
-// end, where aligning them wastes nothing. Both offsets, in units, share
-// one word, the lower one in its low half, so that a cut moves them at once.
+// the process ends. Blocks are cut upward from its start; used is the
+// offset of the next one.
 char* begin = nullptr;
 std::size_t regionSize = 0;
-std::atomic<std::uint64_t> cuts{0};
+std::atomic<std::size_t> used{0};
 
 void* cut(std::size_t size, std::size_t align) {
-    if (!begin || size >= largestBlock || align > hugePage) return nullptr;
-    const std::uint64_t units = size == 0 ? 1 : (size + unit - 1) / unit;
-    const std::uint64_t alignUnits = align > unit ? align / unit : 1;
-    std::uint64_t now = cuts.load(std::memory_order_relaxed);
-    for (;;) {
-        std::uint64_t low = now & lowHalf;
-        std::uint64_t high = now >> 32;
-        std::uint64_t block;
-        if (alignUnits == 1) {
-            block = low;
-            low += units;
-        } else {
-            if (units > high) return nullptr;
-            high = (high - units) / alignUnits * alignUnits;
-            block = high;
-        }
-        if (low > high) return nullptr;  // full: the general allocator takes over
-        if (cuts.compare_exchange_weak(now, high << 32 | low, std::memory_order_relaxed)) {
-            return begin + block * unit;
-        }
-    }
+    if (!begin || size >= largestBlock || align > unit) return nullptr;
+    const std::size_t rounded = size == 0 ? unit : (size + unit - 1) / unit * unit;
+    std::size_t block = used.load(std::memory_order_relaxed);
+    do {
+        if (regionSize - block < rounded) return nullptr;  // full: the general allocator takes over
+    } while (!used.compare_exchange_weak(block, block + rounded, std::memory_order_relaxed));
+    return begin + block;
 }
 
 void* allocate(std::size_t size, std::size_t align) {
@@ -87,8 +72,8 @@ void prepare(std::uintmax_t inputBytes) {
     if (inputBytes < smallestInput || begin) return;
     // A tree takes about four times its input; the rest of the region is
     // address space only, for inputs that make more nodes than most.
-    const std::uintmax_t most = std::uintmax_t(lowHalf) * unit / hugePage * hugePage;
-    const std::uintmax_t wanted = inputBytes < most / 8 ? (inputBytes * 8 + hugePage) / hugePage * hugePage : most;
+    const std::uintmax_t wanted = inputBytes < largestRegion / 8 ? (inputBytes * 8 + hugePage) / hugePage * hugePage
+                                                                 : largestRegion;
     if (wanted > SIZE_MAX - hugePage) return;
     const std::size_t size = static_cast<std::size_t>(wanted);
     void* mapped = ::mmap(nullptr, size + hugePage, PROT_READ | PROT_WRITE,
@@ -101,7 +86,6 @@ void prepare(std::uintmax_t inputBytes) {
     if (before < hugePage) ::munmap(raw + before + size, hugePage - before);
     ::madvise(raw + before, size, MADV_HUGEPAGE);  // a host without them: small pages, as ever
     regionSize = size;
-    cuts.store(std::uint64_t(size / unit) << 32, std::memory_order_relaxed);
     begin = raw + before;
 }
 

@@ -11,9 +11,6 @@
 #include "xml_node.h"
 
 namespace qor {
-namespace platform {
-class clFileBytes;
-}
 namespace utility {
 
 /// A document: root and the nodes under it, which it owns.
@@ -124,22 +121,6 @@ public:
     void exportFile(const std::string& path);
 
     clXMLNode root;
-
-private:
-    /// The pass behind load and parse, over data[0, length). With source,
-    /// the file's pages behind the pending character data go back to the
-    /// host as the pass moves on, so a large file and its tree are not held
-    /// in memory whole at once.
-    void parseText(clXMLNode* node, const char* data, std::size_t length, std::size_t start,
-                   platform::clFileBytes* source);
-    /// What a pass has learnt about the text ahead.
-    struct clScan;
-    /// parseTag over data[0, length) within a pass; an item left open ends
-    /// at length.
-    clXMLNode* parseTagAt(const char* data, std::size_t length, std::size_t start, std::size_t* next,
-                          clScan& scan);
-    /// The bytes of a caller's text that are content.
-    static std::size_t contentSize(const std::string& text);
 };
 
 }  // namespace utility

@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "xml/node_pool.h"
-
 namespace qor {
 namespace utility {
 
@@ -89,19 +87,6 @@ char* copyValue(char* to, const char* from, std::size_t count, bool& holdsDouble
 
 clXMLNode::clXMLNode() : type(TYPE_NONE) {}
 clXMLNode::~clXMLNode() = default;
-
-void* clXMLNode::operator new(std::size_t size) {
-    return size <= nodePool::largestBlock ? nodePool::allocate(size) : ::operator new(size);
-}
-
-void clXMLNode::operator delete(void* block, std::size_t size) noexcept {
-    if (!block) return;
-    if (size <= nodePool::largestBlock) {
-        nodePool::release(block);
-    } else {
-        ::operator delete(block);
-    }
-}
 
 void clXMLNode::print(std::ostream* out, int width) const {
     clLines text;

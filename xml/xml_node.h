@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -34,12 +33,6 @@ public:
 
     clXMLNode();
     ~clXMLNode() override;
-
-    /// Nodes of ordinary size come from a pool of large chunks rather than
-    /// one general-purpose allocation each; new and delete work as ever.
-    static void* operator new(std::size_t size);
-    static void* operator new(std::size_t size, void* place) noexcept { return ::operator new(size, place); }
-    static void operator delete(void* block, std::size_t size) noexcept;
 
     /// Writes this node and its subtree to out, this node indented by width
     /// spaces and each level below by two more; every line end flushes out.
