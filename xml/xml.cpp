@@ -557,17 +557,66 @@ const std::string& clXML::getElement(const std::string& name) const {
     return none;
 }
 
+namespace {
+
+const char byteOrderMark[] = "\xEF\xBB\xBF";
+
+// Character data that is a UTF-8 byte-order mark and white space, with
+// nothing under it: what reading makes of a mark before the first markup.
+bool isByteOrderMark(const clXMLNode* node) {
+    if (!node || node->getType() != clXMLNode::TYPE_ELEMENT || node->getFirstChild()) return false;
+    const std::string& text = node->getElement();
+    return text.compare(0, 3, byteOrderMark) == 0 && text.find_first_not_of(" \t\r\n", 3) == std::string::npos;
+}
+
+bool isXmlDeclaration(const clXMLNode* node) {
+    return node && node->getType() == clXMLNode::TYPE_DECLARATION && node->getTag() == "xml" &&
+           !node->getFirstChild();
+}
+
+// The document under root as XML, handed to out line by line (flushed) or
+// in blocks: the text behind print and exportFile.
+void writeDocument(const clXMLNode& root, std::ostream* out, bool flushEachLine) {
+    auto write = [&](const clXMLNode* node, int width) {
+        if (flushEachLine) {
+            node->print(out, width);
+        } else {
+            node->printBlocks(out, width);
+        }
+    };
+    // XML allows nothing before its declaration but the mark: neither the
+    // layout's indentation nor the white space that followed the mark.
+    auto* node = static_cast<const clXMLNode*>(root.getFirstChild());
+    if (isByteOrderMark(node)) {
+        node = static_cast<const clXMLNode*>(node->getNextSibling());
+        if (*out) out->write(byteOrderMark, 3);
+        if (!isXmlDeclaration(node) && *out) *out << '\n';
+        if (flushEachLine && *out) out->flush();
+    }
+    if (isXmlDeclaration(node)) {
+        write(node, 0);
+        node = static_cast<const clXMLNode*>(node->getNextSibling());
+    }
+    // The rest as root's children: root writes no line of its own.
+    for (; node; node = static_cast<const clXMLNode*>(node->getNextSibling())) write(node, 2);
+}
+
+}  // namespace
+
 void clXML::print() const { print(&std::cout); }
 
-void clXML::print(std::ostream* out) const { root.clXMLNode::print(out, 0); }
+void clXML::print(std::ostream* out) const { writeDocument(root, out, true); }
 
 void clXML::exportStream(std::ostream* out) const { root.clXMLNode::printBlocks(out, 0); }
 
 clXMLNode::clTextSize clXML::exportSize(bool countNewlines) const { return root.printedSize(0, countNewlines); }
 
-void clXML::exportFile(const std::string& path) {
+bool clXML::exportFile(const std::string& path) {
     std::ofstream out(path, std::ios::out | std::ios::trunc);
-    if (out) exportStream(&out);
+    if (!out) return false;
+    writeDocument(root, &out, false);
+    out.close();  // the last block reaches the file here, or fails to
+    return !out.fail();
 }
 
 }  // namespace utility
