@@ -262,7 +262,11 @@ void clXMLNode::appendPieces(clLines& line, std::initializer_list<std::string_vi
         return;
     }
     char* out = line.extend(size);
-    for (std::string_view piece : pieces) out = copyBytes(out, piece.data(), piece.size());
+    for (std::string_view piece : pieces) {
+        if (piece.empty()) continue;
+        std::memcpy(out, piece.data(), piece.size());
+        out += piece.size();
+    }
 }
 
 clXMLNodeTag::clXMLNodeTag() { setType(TYPE_TAG); }
