@@ -22,6 +22,13 @@ if(BUILD_SHARED_LIBS)
   list(APPEND CPACK_COMPONENTS_ALL runtime)
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The modes in a package are Debian's whatever the builder's umask (002 is
+# the default for users on many Debian-family systems): directories 0755,
+# control files 0644 or 0755, however they lie on disk. Files installed
+# without a mode of their own get 0644, programs 0755.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SOURCE qor)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -136,6 +143,8 @@ endforeach()
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/compress_man_pages.cmake
   ${CMAKE_CURRENT_LIST_DIR}/strip_static_libraries.cmake)
+
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack_project.cmake)
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(CPACK_GENERATOR DEB)

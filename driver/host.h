@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <streambuf>
 #include <string>
+#include <string_view>
 
 namespace host {
 
@@ -31,9 +32,9 @@ private:
 
 // The bytes a text-mode stream of this host writes for a newline.
 #ifdef _WIN32
-constexpr const char* textLineEnd = "\r\n";
+constexpr std::string_view textLineEnd = "\r\n";
 #else
-constexpr const char* textLineEnd = "\n";
+constexpr std::string_view textLineEnd = "\n";
 #endif
 
 // The steps of a run after its paths are resolved, in order. For tests:

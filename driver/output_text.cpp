@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstddef>
 #include <cstring>
 #include <ostream>
-#include <string>
 
 #include "driver/host.h"
 
@@ -15,22 +13,37 @@ using host::textLineEnd;
 
 namespace {
 
-// Passes the writer's text on to a target buffer as the output file holds
-// it: its first bytes dropped when asked to, and each newline written as
-// the host's text mode writes it. A short write downstream is a failed
-// write here, so the stream above sees it.
-class clReplacementBody : public std::streambuf {
+constexpr bool translatesLineEnds = textLineEnd != "\n";
+// The root writes no line; its children are indented by two.
+constexpr int topLevelWidth = 2;
+
+// Hands the writer's text on to target as the host's text mode writes it,
+// in blocks of at least blockSize bytes: the writer hands over each
+// top-level node on its own, and each write to a file is a system call.
+// Without a target, the bytes are only counted.
+class clTextModeBody : public std::streambuf {
 public:
-    clReplacementBody(std::streambuf& target, std::uintmax_t skipped) : target(target), skipping(skipped) {}
+    explicit clTextModeBody(std::streambuf* target) : target(target) {}
+
+    // Hands on the bytes still held; false when target refused any.
+    bool finish() {
+        const bool passed = pass(pending.data(), pending.size());
+        pending.clear();
+        return passed;
+    }
+    std::uintmax_t written() const { return count; }
 
 protected:
     std::streamsize xsputn(const char* s, std::streamsize n) override {
-        std::streamsize taken = 0;
-        if (skipping > 0) {
-            taken = skipping < static_cast<std::uintmax_t>(n) ? static_cast<std::streamsize>(skipping) : n;
-            skipping -= static_cast<std::uintmax_t>(taken);
+        const auto size = static_cast<std::size_t>(n);
+        if (!translatesLineEnds && pending.empty() && size >= blockSize) return pass(s, size) ? n : 0;
+        if (translatesLineEnds) {
+            appendTextMode(pending, {s, size}, textLineEnd, afterCarriageReturn);
+        } else {
+            pending.append(s, size);
         }
-        return pass(s + taken, n - taken) ? n : 0;
+        if (pending.size() >= blockSize && !finish()) return 0;
+        return n;
     }
 
     int_type overflow(int_type c) override {
@@ -39,39 +52,29 @@ protected:
         return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
     }
 
-    int sync() override { return target.pubsync(); }
-
 private:
-    bool put(const char* s, std::streamsize n) { return target.sputn(s, n) == n; }
+    static constexpr std::size_t blockSize = 1 << 16;
 
-    // A block goes on in one write, its line ends translated when they must be.
-    bool pass(const char* s, std::streamsize n) {
-        if (n == 0) return true;
-        if (std::strlen(textLineEnd) == 1) return put(s, n);
-        translated.clear();
-        const char* const end = s + n;
-        for (const char* newline; (newline = static_cast<const char*>(std::memchr(s, '\n', end - s)));
-             s = newline + 1) {
-            translated.append(s, newline).append(textLineEnd);
-        }
-        translated.append(s, end);
-        return put(translated.data(), static_cast<std::streamsize>(translated.size()));
+    // A short write is a failed one, so the stream above sees it.
+    bool pass(const char* s, std::size_t n) {
+        const bool passed = !target || target->sputn(s, static_cast<std::streamsize>(n)) == static_cast<std::streamsize>(n);
+        if (passed) count += n;
+        return passed;
     }
 
-    std::streambuf& target;
-    std::uintmax_t skipping;  // bytes of the writer's text still to drop
-    std::string translated;   // a block with the host's line ends
+    std::streambuf* target;
+    std::string pending;  // bytes held until there are enough for a write
+    bool afterCarriageReturn = false;
+    std::uintmax_t count = 0;
 };
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // Character data that is a UTF-8 byte-order mark with nothing but white
 // space after it: what the parser makes of a mark before the first markup.
 bool isByteOrderMark(const clXMLNode& node) {
     static const std::string mark = "\xEF\xBB\xBF";
     const std::string& text = node.getElement();
-    if (node.getType() != clXMLNode::TYPE_ELEMENT || text.compare(0, mark.size(), mark) != 0) return false;
-    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(mark.size()), text.end(), isSpace);
+    return node.getType() == clXMLNode::TYPE_ELEMENT && text.compare(0, mark.size(), mark) == 0 &&
+           text.find_first_not_of(" \t\n\r", mark.size()) == std::string::npos;
 }
 
 // The encoding a declaration names: its own when that is a well-formed
@@ -90,61 +93,94 @@ std::string encodingOf(const clXMLNode& declaration) {
     return upper == "UTF-8" || upper == "UTF8" ? "UTF-8" : name;
 }
 
-// The bytes of the writer's text a top-level node's own line takes,
-// without its children's lines.
-std::uintmax_t ownLineSize(const clXMLNode& node) {
-    const int width = 2;  // the root writes no line; its children are indented by two
-    std::uintmax_t size = node.printedSize(width, false).bytes;
-    for (auto* child = node.getFirstChild(); child; child = child->getNextSibling()) {
-        size -= static_cast<const clXMLNode*>(child)->printedSize(width + 2, false).bytes;
+// Whether the writer's text for top's subtree holds a '>': every kind
+// writes one but character data, which holds its text alone, and the
+// plain node, which writes nothing of its own.
+bool writesTagEnd(const clXMLNode& top) {
+    for (auto* node = static_cast<const qor::common::clMultiTree<std::string>*>(&top); node;
+         node = node->getNextInPreorder(&top)) {
+        const auto& written = static_cast<const clXMLNode&>(*node);
+        switch (written.getType()) {
+        case clXMLNode::TYPE_NONE:
+            break;
+        case clXMLNode::TYPE_ELEMENT:
+            if (written.getElement().find('>') != std::string::npos) return true;
+            break;
+        default:
+            return true;
+        }
     }
-    return size;
+    return false;
 }
 
-// The output's head: the line it begins with, and how many of the
-// writer's first bytes that line takes the place of.
+const clXMLNode* nextOf(const clXMLNode& node) { return static_cast<const clXMLNode*>(node.getNextSibling()); }
+
+// The output's head: the line it begins with, and the first top-level
+// node written after it.
 struct clHead {
     std::string line;
-    std::uintmax_t replaced = 0;
+    const clXMLNode* body;
 };
 
 clHead headOf(const clXML& document) {
-    std::string encoding = "UTF-8";
-    std::uintmax_t replaced = 0;
-    auto* first = static_cast<const clXMLNode*>(document.root.getFirstChild());
-    if (first && isByteOrderMark(*first)) {
-        replaced = ownLineSize(*first);  // the mark's whole line
-        first = static_cast<const clXMLNode*>(first->getNextSibling());
+    auto line = [](const std::string& encoding) { return "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>\n"; };
+    const auto* first = static_cast<const clXMLNode*>(document.root.getFirstChild());
+    const clXMLNode* holder = first;  // of the text's first '>'
+    while (holder && !writesTagEnd(*holder)) holder = nextOf(*holder);
+    if (holder && holder->getType() == clXMLNode::TYPE_DECLARATION && holder->getTag() == "xml") {
+        // The line end the writer puts after the declaration stays.
+        return {line(encodingOf(*holder)).append(textLineEnd), nextOf(*holder)};
     }
-    if (first && first->getType() == clXMLNode::TYPE_DECLARATION && first->getTag() == "xml") {
-        replaced += ownLineSize(*first) - 1;  // up to its '>': the newline after it opens the body
-        encoding = encodingOf(*first);
-    }
-    return {"<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>", replaced};
+    if (first && isByteOrderMark(*first)) first = nextOf(*first);
+    return {line("UTF-8"), first};
+}
+
+// Writes the top-level nodes from first on into target, or only counts
+// them without one. False when target refused any byte.
+bool writeBody(const clXMLNode* first, std::streambuf* target, std::uintmax_t* written = nullptr) {
+    clTextModeBody body(target);
+    std::ostream out(&body);
+    for (const clXMLNode* node = first; node && out; node = nextOf(*node)) node->printBlocks(&out, topLevelWidth);
+    const bool passed = out && body.finish();
+    if (written) *written = body.written();
+    return passed;
 }
 
 }  // namespace
 
+void appendTextMode(std::string& out, std::string_view text, std::string_view lineEnd, bool& afterCarriageReturn) {
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    for (const char* newline; (newline = static_cast<const char*>(std::memchr(at, '\n', end - at))); at = newline + 1) {
+        const bool followsCarriageReturn = newline > text.data() ? newline[-1] == '\r' : afterCarriageReturn;
+        out.append(at, newline);
+        if (followsCarriageReturn) {
+            out += '\n';
+        } else {
+            out.append(lineEnd);
+        }
+    }
+    out.append(at, end);
+    if (!text.empty()) afterCarriageReturn = text.back() == '\r';
+}
+
 std::uintmax_t replacementSize(const clXML& document) {
-    // The writer's text with the host's line ends, and the declaration
-    // line before any text is cut away.
-    const bool hostAddsCarriageReturns = std::strlen(textLineEnd) == 2;
-    const auto text = document.exportSize(hostAddsCarriageReturns);
-    const std::uintmax_t carriageReturns = hostAddsCarriageReturns ? text.newlines : 0;
-    return text.bytes + carriageReturns + headOf(document).line.size() + 1;
+    const clHead head = headOf(document);
+    std::uintmax_t size = head.line.size();
+    if (translatesLineEnds) {
+        // Which LF gains a CR depends on the byte before it: the text is counted as written.
+        std::uintmax_t body = 0;
+        writeBody(head.body, nullptr, &body);
+        return size + body;
+    }
+    for (const clXMLNode* node = head.body; node; node = nextOf(*node)) {
+        size += node->printedSize(topLevelWidth, false).bytes;
+    }
+    return size;
 }
 
 bool writeReplacement(const clXML& document, std::streambuf& file) {
     const clHead head = headOf(document);
-    const std::string line = head.line + '\n';
-    if (file.sputn(line.data(), static_cast<std::streamsize>(line.size())) !=
-        static_cast<std::streamsize>(line.size())) {
-        return false;
-    }
-    // The writer hands its text over in blocks of about 64 KiB; each
-    // reaches the file in one write.
-    clReplacementBody body(file, head.replaced);
-    std::ostream out(&body);
-    document.exportStream(&out);
-    return static_cast<bool>(out);
+    const auto lineSize = static_cast<std::streamsize>(head.line.size());
+    return file.sputn(head.line.data(), lineSize) == lineSize && writeBody(head.body, &file);
 }

@@ -365,24 +365,24 @@ std::string blockExportOf(const clXML& document) {
 }
 
 // What the tool writes for the recorded tree: the declaration line, an LF
-// and the export with the host's line ends, less a leading byte-order
-// mark's line and the document's own XML declaration up to its '>'.
+// and the export with the host's line ends (an LF that follows a CR keeps
+// its own). When the export's first '>' lies in a top-level declaration
+// named xml, the export up to that '>' is left out; otherwise a leading
+// byte-order mark's line is.
 std::string expectedReplacement(const Records& nodes, const std::string& exported,
                                 const std::vector<std::size_t>& lineEnds) {
     const std::string mark = "\xEF\xBB\xBF";
     const char* const space = " \t\r\n";
-    std::size_t next = 0;
     std::size_t cut = 0;
-    if (!nodes.empty() && nodes[0].type == clXMLNode::TYPE_ELEMENT && nodes[0].key.rfind(mark, 0) == 0 &&
-        nodes[0].key.find_first_not_of(space, mark.size()) == std::string::npos) {
-        cut = lineEnds[0];
-        next = 1;
-        while (next < nodes.size() && nodes[next].depth > 1) ++next;  // its children, if any
-    }
     std::string encoding = "UTF-8";
-    if (next < nodes.size() && nodes[next].type == clXMLNode::TYPE_DECLARATION && nodes[next].key == "xml") {
-        cut = lineEnds[next] - 1;
-        for (const clXMLNode::tyAttribute& entry : nodes[next].attributes) {
+    const std::size_t firstTagEnd = exported.find('>');
+    std::size_t holder = 0;  // the record whose line holds that '>'
+    while (holder < nodes.size() && lineEnds[holder] <= firstTagEnd) ++holder;
+    std::size_t top = holder;  // and its top-level node
+    while (top < nodes.size() && nodes[top].depth > 1) --top;
+    if (top < nodes.size() && nodes[top].type == clXMLNode::TYPE_DECLARATION && nodes[top].key == "xml") {
+        cut = lineEnds[top] - 1;
+        for (const clXMLNode::tyAttribute& entry : nodes[top].attributes) {
             if (entry.first != "encoding") continue;
             std::string upper;
             bool legal = !entry.second.empty() && std::isalpha(static_cast<unsigned char>(entry.second[0]));
@@ -393,23 +393,26 @@ std::string expectedReplacement(const Records& nodes, const std::string& exporte
             if (legal && upper != "UTF-8" && upper != "UTF8") encoding = entry.second;
             break;
         }
+    } else if (!nodes.empty() && nodes[0].type == clXMLNode::TYPE_ELEMENT && nodes[0].key.rfind(mark, 0) == 0 &&
+               nodes[0].key.find_first_not_of(space, mark.size()) == std::string::npos) {
+        cut = lineEnds[0];
     }
     std::string body;
-    for (const char c : exported.substr(cut)) {
-        if (c == '\n') body += host::textLineEnd;
-        else body += c;
+    for (std::size_t i = cut; i < exported.size(); ++i) {
+        if (exported[i] == '\n' && !(i > cut && exported[i - 1] == '\r')) body += host::textLineEnd;
+        else body += exported[i];
     }
     return "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>\n" + body;
 }
 
-// The driver's output must be that, within the room it sets aside.
+// The driver's output must be that, and the room it sets aside its size.
 std::string checkReplacement(const clXML& document, const Records& nodes, const std::string& exported,
                              const std::vector<std::size_t>& lineEnds) {
     std::stringbuf file;
     if (!writeReplacement(document, file)) return "writeReplacement failed on a buffer that takes everything";
     if (file.str() != expectedReplacement(nodes, exported, lineEnds))
         return "the output is not the declaration line and the export after the document's own head";
-    if (replacementSize(document) < file.str().size()) return "replacementSize is less than what is written";
+    if (replacementSize(document) != file.str().size()) return "replacementSize is not what is written";
     return {};
 }
 
@@ -450,12 +453,21 @@ private:
     std::streambuf* saved;
 };
 
+// The first tag or empty tag named name: the only node a rule looks at.
+std::size_t firstElement(const Records& nodes, const std::string& name) {
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        const bool element = nodes[i].type == clXMLNode::TYPE_TAG || nodes[i].type == clXMLNode::TYPE_EMPTY_TAG;
+        if (element && nodes[i].key == name) return i;
+    }
+    return nodes.size();
+}
+
 // What the two rules must do to the recorded tree; answers whether each
 // one applies.
 std::pair<bool, bool> applyRulesToRecords(Records& nodes) {
     bool swf = false;
     bool fileAttributes = false;
-    const std::size_t s = firstWithKey(nodes, "swf");
+    const std::size_t s = firstElement(nodes, "swf");
     if (s < nodes.size()) {
         for (clXMLNode::tyAttribute& entry : nodes[s].attributes) {
             if (entry.first != "version") continue;
@@ -466,7 +478,7 @@ std::pair<bool, bool> applyRulesToRecords(Records& nodes) {
             break;
         }
     }
-    const std::size_t f = firstWithKey(nodes, "FileAttributes");
+    const std::size_t f = firstElement(nodes, "FileAttributes");
     if (f < nodes.size()) {
         bool present = false;
         for (const clXMLNode::tyAttribute& entry : nodes[f].attributes) present = present || entry.first == "allowABC";

@@ -2,7 +2,9 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "driver/host.h"
 #include "driver/output_text.h"
 #include "host_lines.h"
 #include "xml_fixture.h"
@@ -16,16 +18,17 @@ const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 const std::string bom = "\xEF\xBB\xBF";
 
 // What the tool would write for the document, and a check that the room
-// it sets aside covers it.
+// it sets aside is exactly that.
 std::string replacement(const qor::utility::clXML& document) {
     std::stringbuf file;
     EXPECT_TRUE(writeReplacement(document, file));
-    EXPECT_GE(replacementSize(document), file.str().size());
+    EXPECT_EQ(replacementSize(document), file.str().size());
     return file.str();
 }
 
-// Only a leading declaration named xml gives way to the line, and with it
-// a byte-order mark before the first markup; every other head is kept.
+// A declaration named xml that holds the text's first '>' gives way to the
+// line, with whatever comes before it; so does a byte-order mark before the
+// first markup. Every other head is kept.
 TEST_F(OutputText, ReplacesOnlyTheDocumentsOwnDeclaration) {
     struct Case {
         std::string input;
@@ -40,12 +43,19 @@ TEST_F(OutputText, ReplacesOnlyTheDocumentsOwnDeclaration) {
          "\n  <?xml-stylesheet href=\"s.xsl\"?>\n  <swf/>\n"},
         {"<!-- c --><?xml version=\"1.0\"?><a/>", "  <!-- c -->\n  <?xml version=\"1.0\"?>\n  <a/>\n"},
         {"a>b<?xml version=\"1.0\"?><a/>", "a>b\n  <?xml version=\"1.0\"?>\n  <a/>\n"},
+        {"<a/><?xml version=\"1.0\"?>", "  <a/>\n  <?xml version=\"1.0\"?>\n"},
+        {"lead text\n<?xml version=\"1.0\"?>\n<swf/>", "\n  <swf/>\n"},
+        {"\t<?xml version=\"1.0\"?><a/>", "\n  <a/>\n"},
+        {"\xEF\xBB<?xml version=\"1.0\"?><a/>", "\n  <a/>\n"},
+        {std::string(1, '\0') + "<?xml version=\"1.0\"?><a/>", "\n  <a/>\n"},
+        {"<!--<?xml version=\"1.0\"?><a/>", "\n  <a/>\n"},
+        {bom + "x<?xml version=\"1.0\"?><a/>", "\n  <a/>\n"},
+        {"lead<?xml-stylesheet href=\"s.xsl\"?><a/>", "lead\n  <?xml-stylesheet href=\"s.xsl\"?>\n  <a/>\n"},
         {bom + "<?xml version=\"1.0\"?><a/>", "\n  <a/>\n"},
         {bom + " \r\n\t<?xml version=\"1.0\"?>\r\n<a/>", "\n  <a/>\n"},
         {bom + "\n<a/>", "  <a/>\n"},
         {bom + "x<a/>", bom + "x\n  <a/>\n"},
-        {std::string(5000, 'x') + "<?xml version=\"" + std::string(5000, 'v') + "\"?><a/>",
-         std::string(5000, 'x') + "\n  <?xml version=\"" + std::string(5000, 'v') + "\"?>\n  <a/>\n"},
+        {std::string(5000, 'x') + "<?xml version=\"" + std::string(5000, 'v') + "\"?><a/>", "\n  <a/>\n"},
         {"<?xml version=\"" + std::string(5000, 'v') + "\"?><a/>", "\n  <a/>\n"},
     };
     for (const Case& c : cases) {
@@ -74,6 +84,7 @@ TEST_F(OutputText, NamesTheEncodingTheDocumentsDeclarationNames) {
         {"<?xml version=\"1.0\" encoding=\"latin 1\"?>", "UTF-8"},
         {"<?xml version=\"1.0\" encoding=\"" + std::string(300, 'E') + "\"?>", std::string(300, 'E')},
         {"<?xml-stylesheet encoding=\"ISO-8859-1\"?>", "UTF-8"},         // not the document's own
+        {"lead\t<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", "ISO-8859-1"},
     };
     for (const Case& c : cases) {
         parse(c.declaration + "<swf version=\"10\">\xE9</swf>");
@@ -83,6 +94,43 @@ TEST_F(OutputText, NamesTheEncodingTheDocumentsDeclarationNames) {
             << c.declaration;
         EXPECT_NE(written.find("\xE9"), std::string::npos) << c.declaration;
     }
+}
+
+// A host whose text mode ends lines in CR LF gives a CR to each LF but one
+// that already follows a CR, even in a later piece of the text.
+TEST(TextMode, WritesNoLineEndTwice) {
+    struct Case {
+        std::vector<std::string> pieces;
+        std::string withCrLf;
+    };
+    const Case cases[] = {
+        {{"a\nb\n"}, "a\r\nb\r\n"},
+        {{"alpha\r\nbeta\n"}, "alpha\r\nbeta\r\n"},
+        {{"p\r\r\nq"}, "p\r\r\nq"},
+        {{"\n\n", "\n"}, "\r\n\r\n\r\n"},
+        {{"a\r", "\nb"}, "a\r\nb"},
+        {{"a\r", "", "\n"}, "a\r\n"},
+        {{"a\r", "b", "\n"}, "a\rb\r\n"},
+        {{"\r\n\r", "\n\rx"}, "\r\n\r\n\rx"},
+    };
+    for (const Case& c : cases) {
+        for (const std::string lineEnd : {"\r\n", "\n"}) {
+            std::string out, whole;
+            bool afterCarriageReturn = false;
+            for (const std::string& piece : c.pieces) {
+                appendTextMode(out, piece, lineEnd, afterCarriageReturn);
+                whole += piece;
+            }
+            EXPECT_EQ(out, lineEnd == "\n" ? whole : c.withCrLf) << c.withCrLf;
+        }
+    }
+}
+
+// The document's own CR LF, in text and in values, comes out once.
+TEST_F(OutputText, KeepsTheDocumentsOwnLineEnds) {
+    const std::string lineEnd(host::textLineEnd);
+    parse("<?xml version=\"1.0\"?>\r\nalpha\r\nbeta\r<a v=\"p\r\nq\"/>");
+    EXPECT_EQ(replacement(doc), declaration + lineEnd + "alpha\r\nbeta\r\n  <a v=\"p\r\nq\"/>" + lineEnd);
 }
 
 }  // namespace

@@ -70,4 +70,32 @@ TEST_F(Rules, NeverTouchesAnExistingAllowAbc) {
     EXPECT_EQ(output(), "");
 }
 
+// A text, a comment or an instruction of the same name is no element:
+// each rule changes the first element of its name, or nothing.
+TEST_F(Rules, ChangeOnlyElements) {
+    struct Case {
+        std::string input;
+        std::string changed;  // the tree after both rules
+    };
+    const Case cases[] = {
+        {"<swf version=\"7\"><Label>FileAttributes</Label><FileAttributes a=\"1\"/></swf>",
+         "T[swf] [version=10]\n  T[Label]\n    D[FileAttributes]\n  S[FileAttributes] [a=1] [allowABC=1]\n"},
+        {"<?swf version=\"7\"?><swf version=\"7\"><FileAttributes/></swf>",
+         "P[swf] [version=7]\nT[swf] [version=10]\n  S[FileAttributes] [allowABC=1]\n"},
+        {"<!--swf--><swf version=\"8\"><!--FileAttributes--><FileAttributes></FileAttributes></swf>",
+         "C[swf]\nT[swf] [version=10]\n  C[FileAttributes]\n  T[FileAttributes] [allowABC=1]\n"},
+        {"<?FileAttributes?>swf<swf version=\"6\"/><FileAttributes/>",
+         "P[FileAttributes]\nD[swf]\nS[swf] [version=10]\nS[FileAttributes] [allowABC=1]\n"},
+        {"<a>swf</a><?swf version=\"7\"?><!--FileAttributes-->",
+         "T[a]\n  D[swf]\nP[swf] [version=7]\nC[FileAttributes]\n"},
+    };
+    for (const Case& c : cases) {
+        parse(c.input);
+        const bool changed = c.changed.find("allowABC") != std::string::npos;
+        EXPECT_EQ(changeSwfTag(doc), changed) << c.input;
+        EXPECT_EQ(changeFileAttributesTag(doc), changed) << c.input;
+        EXPECT_EQ(tree(), c.changed) << c.input;
+    }
+}
+
 }  // namespace

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs the build into a scratch prefix and checks what landed and how
-# the tool is linked, lints the man page, builds a consumer through
+# the tool is linked, lints the man page, builds an example through
 # pkg-config alone, and makes the Debian packages, looks inside them and runs
-# lintian on them. Serves a static and a shared build of the library alike.
+# lintian on them, all under umask 002 (the default for users on many
+# Debian-family systems), which must not show in the packages. Serves a static and a shared build of the library alike.
 # Exits 77 (skipped) when readelf, pkg-config, the Debian tools or lintian
 # are missing, after every check that could run.
 #
@@ -16,6 +17,7 @@ bindir=$6 libdir=$7 includedir=$8 mandir=$9
 
 fail() { echo "check_install: $*" >&2; exit 1; }
 skipped=
+umask 002
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -92,21 +94,33 @@ if command -v mandoc >/dev/null 2>&1; then
     fail "mandoc -Tlint: $lint"
   [ -z "$lint" ] || fail "mandoc -Tlint: $lint"
 fi
+if command -v groff >/dev/null 2>&1; then
+  # As man renders it; groff 1.22 heads an mdoc page "BSD" unless told.
+  head=$(groff -mandoc -Tutf8 "$prefix/$mandir/man1/swfupgrade.1" 2>/dev/null | sed -n 1p)
+  case $head in
+    *BSD*) fail "the man page is headed: $head" ;;
+  esac
+fi
 
-# A program built with nothing but the flags pkg-config gives. The library
-# comes after the source that needs it, as a static archive must; a shared
-# one is found at run time beside qor.pc.
+# An example built with nothing but the flags pkg-config gives, which name
+# the headers and the library plainly under the prefix. The library comes
+# after the source that needs it, as a static archive must; a shared one is
+# found at run time beside qor.pc. consume ROOT PREFIX PROGRAM: ROOT holds
+# the tree installed for PREFIX (empty when it lies there).
 consume() {
-  PKG_CONFIG_PATH=$1 pkg-config --exact-version="$version" qor ||
-    fail "qor.pc under $1 is missing or not version $version"
-  flags=$(PKG_CONFIG_PATH=$1 pkg-config --cflags --libs qor)
+  pc=$1$2/$libdir/pkgconfig
+  export PKG_CONFIG_LIBDIR="$pc" PKG_CONFIG_SYSROOT_DIR="$1"
+  pkg-config --exact-version="$version" qor || fail "qor.pc under $pc is missing or not version $version"
+  flags=$(pkg-config --cflags --libs qor)
+  unset PKG_CONFIG_LIBDIR PKG_CONFIG_SYSROOT_DIR
+  [ "$flags" = "-I$1$2/$includedir -L$1$2/$libdir -lqorxml " ] || fail "qor.pc gives: $flags"
   # shellcheck disable=SC2086 # the flags are words
-  "$cxx" -std=c++17 "$source/tests/package/consumer/main.cpp" -o "$2" $flags || fail "consumer did not build: $flags"
-  LD_LIBRARY_PATH=$1/.. "$2" || fail "consumer built against $1 failed"
+  "$cxx" -std=c++17 "$source/examples/parse_string.cpp" -o "$3" $flags || fail "an example did not build: $flags"
+  LD_LIBRARY_PATH=$1$2/$libdir "$3" >/dev/null || fail "an example built against $pc failed"
 }
 
 if command -v pkg-config >/dev/null 2>&1; then
-  consume "$prefix/$libdir/pkgconfig" "$work/consumer"
+  consume "" "$prefix" "$work/consumer"
 else
   skipped="$skipped pkg-config"
 fi
@@ -121,6 +135,8 @@ debian_tools_found() {
 if debian_tools_found; then
   "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" ||
     fail "cpack -G DEB failed, see $work/cpack.log"
+  # CPack's own lines start "CPack:"; anything else is news.
+  ! grep -v '^CPack: ' "$work/cpack.log" || fail "cpack said more than it made"
   tool=$work/deb/swfupgrade_${version}-1_$(dpkg --print-architecture).deb
   dev=$work/deb/libqorxml-dev_${version}-1_$(dpkg --print-architecture).deb
   runtime=$work/deb/libqorxml1_${version}-1_$(dpkg --print-architecture).deb
@@ -179,9 +195,8 @@ if debian_tools_found; then
   "$work/deb/root/usr/$bindir/swfupgrade" "$work/deb-movie.xml" "$work/deb-movie.xml" >/dev/null ||
     fail "the packaged tool did not upgrade the sample"
   if command -v readelf >/dev/null 2>&1; then check_linked "$work/deb/root/usr/$bindir/swfupgrade"; fi
-  pc=$(find "$work/deb/root" -name qor.pc)
-  [ -f "$pc" ] || fail "no single qor.pc in the packages"
-  if command -v pkg-config >/dev/null 2>&1; then consume "$(dirname "$pc")" "$work/deb-consumer"; fi
+  [ -f "$work/deb/root/usr/$libdir/pkgconfig/qor.pc" ] || fail "no qor.pc in the packages"
+  if command -v pkg-config >/dev/null 2>&1; then consume "$work/deb/root" /usr "$work/deb-consumer"; fi
 
   if command -v lintian >/dev/null 2>&1; then
     # Any error or warning fails; lintian prints nothing on a clean package.

@@ -102,6 +102,31 @@ protected:
 #endif
     }
 
+    // Runs the tool on each document behind bytes that make it no XML, and
+    // the checker on each output against the document alone.
+    void expectOnlyTheDocumentKept(const std::vector<std::pair<std::string, Form>>& leads) {
+#ifndef _WIN32
+        std::vector<std::string> pairs;
+        for (const auto& [lead, form] : leads) {
+            const std::string input = dir.path(form.name + ".xml");
+            const std::string document = dir.path(form.name + ".document.xml");
+            const std::string output = dir.path(form.name + ".out.xml");
+            writeFile(input, lead + form.text);
+            writeFile(document, form.text);
+            const RunResult result = dir.run({input, output}, outputLimit);
+            EXPECT_EQ(result.status, 0) << form.name << ": " << result.out;
+            EXPECT_EQ(result.out, bothChanged) << form.name;
+            pairs.push_back(document);
+            pairs.push_back(output);
+        }
+        const Verdict verdict = check(dir, pairs);
+        EXPECT_EQ(verdict.status, 0) << verdict.report;
+        EXPECT_EQ(verdict.report, "");
+#else
+        (void)leads;
+#endif
+    }
+
     TempDir dir;
 };
 
@@ -203,6 +228,37 @@ TEST_F(XmlForms, EveryLegalFormComesOutWellFormedAndTheSame) {
          "<?xml version='1.0' encoding='utf-8' standalone='yes' ?>\n<swf version=\"8\"><FileAttributes/></swf>"},
     };
     expectKeptByTheTool(forms);
+}
+
+// A text, a comment or an instruction named like an element is left alone,
+// and the element itself is changed.
+TEST_F(XmlForms, TheRulesChangeElementsOnly) {
+    const std::vector<Form> forms = {
+        {"text_named_file_attributes",
+         "<swf version=\"7\"><Label>FileAttributes</Label><FileAttributes a=\"1\"/></swf>"},
+        {"instruction_named_swf", "<?swf version=\"7\"?><swf version=\"7\"><FileAttributes/></swf>"},
+        {"comment_named_swf", "<!--swf--><swf version=\"8\"><FileAttributes/></swf>"},
+        {"comment_and_text_named_alike",
+         declaration + "<!--FileAttributes--><swf version=\"6\"><t>swf</t><FileAttributes></FileAttributes></swf>"},
+        {"instruction_with_allow_abc",
+         "<?FileAttributes allowABC=\"0\"?><swf version=\"8\"><FileAttributes/></swf>"},
+    };
+    expectKeptByTheTool(forms);
+}
+
+// Whatever stands before the document's own declaration goes with it.
+TEST_F(XmlForms, WhatComesBeforeTheDeclarationIsLeftOut) {
+    const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n";
+    const std::vector<std::pair<std::string, Form>> leads = {
+        {"lead text\n", {"lead_text", movie(declaration, plainFileAttributes, "")}},
+        {"\t", {"lead_tab", movie(declaration, plainFileAttributes, "")}},
+        {"\xEF\xBB", {"lead_partial_mark", movie(declaration, plainFileAttributes, "")}},
+        {std::string(1, '\0'), {"lead_nul", movie(declaration, plainFileAttributes, "")}},
+        {"<!-- ", {"lead_unclosed_comment", movie(declaration, plainFileAttributes, "")}},
+        {bom + "x\r\n", {"lead_after_mark", movie(declaration, plainFileAttributes, "")}},
+        {"lead ", {"lead_other_encoding", movie(latin1, plainFileAttributes, "      <t a=\"caf\xE9\"/>\n")}},
+    };
+    expectOnlyTheDocumentKept(leads);
 }
 
 // Random well-formed documents, the same on every run: a fixed seed, and
