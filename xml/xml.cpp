@@ -1,8 +1,10 @@
 #include "xml/xml.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -559,14 +561,14 @@ const std::string& clXML::getElement(const std::string& name) const {
 
 namespace {
 
-const char byteOrderMark[] = "\xEF\xBB\xBF";
+const char byteOrderMark[] = "\xEF\xBB\xBF\n";  // the mark, and its line end when it has one
 
 // Character data that is a UTF-8 byte-order mark and white space, with
 // nothing under it: what reading makes of a mark before the first markup.
 bool isByteOrderMark(const clXMLNode* node) {
     if (!node || node->getType() != clXMLNode::TYPE_ELEMENT || node->getFirstChild()) return false;
     const std::string& text = node->getElement();
-    return text.compare(0, 3, byteOrderMark) == 0 && text.find_first_not_of(" \t\r\n", 3) == std::string::npos;
+    return text.compare(0, 3, byteOrderMark, 3) == 0 && text.find_first_not_of(" \t\r\n", 3) == std::string::npos;
 }
 
 bool isXmlDeclaration(const clXMLNode* node) {
@@ -574,31 +576,41 @@ bool isXmlDeclaration(const clXMLNode* node) {
            !node->getFirstChild();
 }
 
-// The document under root as XML, handed to out line by line (flushed) or
-// in blocks: the text behind print and exportFile.
+// Walks the document as XML allows it: hands bytes a leading byte-order
+// mark, bare (with its own line end only when no declaration follows), and
+// node each top-level node with its width: 0 for the declaration that opens
+// the document, which nothing may precede but the mark, 2 for the rest, as
+// root's children.
+template <class Bytes, class Node>
+void walkDocument(const clXMLNode& root, Bytes bytes, Node node) {
+    auto next = [](const clXMLNode* at) { return static_cast<const clXMLNode*>(at->getNextSibling()); };
+    auto* at = static_cast<const clXMLNode*>(root.getFirstChild());
+    if (isByteOrderMark(at)) {
+        at = next(at);
+        bytes(std::string_view(byteOrderMark, isXmlDeclaration(at) ? 3 : 4));
+    }
+    if (isXmlDeclaration(at)) {
+        node(*at, 0);
+        at = next(at);
+    }
+    for (; at; at = next(at)) node(*at, 2);
+}
+
+// The document handed to out line by line (flushed) or in blocks.
 void writeDocument(const clXMLNode& root, std::ostream* out, bool flushEachLine) {
-    auto write = [&](const clXMLNode* node, int width) {
+    auto bytes = [&](std::string_view text) {
+        if (!*out) return;
+        out->write(text.data(), static_cast<std::streamsize>(text.size()));
+        if (flushEachLine) out->flush();
+    };
+    auto node = [&](const clXMLNode& top, int width) {
         if (flushEachLine) {
-            node->print(out, width);
+            top.print(out, width);
         } else {
-            node->printBlocks(out, width);
+            top.printBlocks(out, width);
         }
     };
-    // XML allows nothing before its declaration but the mark: neither the
-    // layout's indentation nor the white space that followed the mark.
-    auto* node = static_cast<const clXMLNode*>(root.getFirstChild());
-    if (isByteOrderMark(node)) {
-        node = static_cast<const clXMLNode*>(node->getNextSibling());
-        if (*out) out->write(byteOrderMark, 3);
-        if (!isXmlDeclaration(node) && *out) *out << '\n';
-        if (flushEachLine && *out) out->flush();
-    }
-    if (isXmlDeclaration(node)) {
-        write(node, 0);
-        node = static_cast<const clXMLNode*>(node->getNextSibling());
-    }
-    // The rest as root's children: root writes no line of its own.
-    for (; node; node = static_cast<const clXMLNode*>(node->getNextSibling())) write(node, 2);
+    walkDocument(root, bytes, node);
 }
 
 }  // namespace
@@ -607,14 +619,27 @@ void clXML::print() const { print(&std::cout); }
 
 void clXML::print(std::ostream* out) const { writeDocument(root, out, true); }
 
-void clXML::exportStream(std::ostream* out) const { root.clXMLNode::printBlocks(out, 0); }
+void clXML::exportStream(std::ostream* out) const { writeDocument(root, out, false); }
 
-clXMLNode::clTextSize clXML::exportSize(bool countNewlines) const { return root.printedSize(0, countNewlines); }
+clXMLNode::clTextSize clXML::exportSize(bool countNewlines) const {
+    clXMLNode::clTextSize size;
+    auto bytes = [&](std::string_view text) {
+        size.bytes += text.size();
+        if (countNewlines) size.newlines += static_cast<std::uintmax_t>(std::count(text.begin(), text.end(), '\n'));
+    };
+    auto node = [&](const clXMLNode& top, int width) {
+        const clXMLNode::clTextSize part = top.printedSize(width, countNewlines);
+        size.bytes += part.bytes;
+        size.newlines += part.newlines;
+    };
+    walkDocument(root, bytes, node);
+    return size;
+}
 
 bool clXML::exportFile(const std::string& path) {
     std::ofstream out(path, std::ios::out | std::ios::trunc);
     if (!out) return false;
-    writeDocument(root, &out, false);
+    exportStream(&out);
     out.close();  // the last block reaches the file here, or fails to
     return !out.fail();
 }

@@ -103,8 +103,8 @@ public:
     void print() const;
     /// The same, to out.
     void print(std::ostream* out) const;
-    /// Writes root's print to out in large blocks, without flushing: every
-    /// top-level node indented by two, the mark and declaration too.
+    /// Writes the same bytes as print to out in large blocks, without
+    /// flushing.
     void exportStream(std::ostream* out) const;
     /// Bytes exportStream writes, and how many of them are '\n', without
     /// writing: room to reserve before exporting.
