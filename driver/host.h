@@ -12,7 +12,8 @@ namespace host {
 
 // Makes a write past a file-size limit, or into a pipe whose reader has
 // gone, fail with an error the caller can report and clean up after,
-// instead of a signal that kills the process.
+// instead of a signal that kills the process; on Linux, also notes the
+// creation mask, which a new output's permissions follow. Call it first.
 void prepareProcess();
 
 // While alive, a bus error (a mapped file cut short by another program)
@@ -38,11 +39,23 @@ constexpr std::string_view textLineEnd = "\n";
 #endif
 
 // The steps of a run after its paths are resolved, in order. For tests:
-// when set, beforeStep is called with the step and the path it concerns
-// just before each, so a test can see their order or meddle at the worst
-// moment. The input is read at once after it is resolved.
+// when set, beforeStep is called with the step and the open file it
+// concerns just before each, so a test can see their order or meddle at
+// the worst moment: the input just read, the new file for the next three,
+// and for the last whatever is synced to make the rename durable (the
+// directory, or the new file where the directory cannot be read).
 enum enStep { STEP_INPUT_READ, STEP_SET_ATTRIBUTES, STEP_SYNC_DATA, STEP_RENAME, STEP_SYNC_DIRECTORY };
-extern void (*beforeStep)(enStep step, const std::string& path);
+// The open file a step concerns: a descriptor here, a HANDLE on Windows.
+#ifdef _WIN32
+using tyStepFile = void*;
+#else
+using tyStepFile = int;
+#endif
+extern void (*beforeStep)(enStep step, tyStepFile file);
+
+// Where the random part of a new file's name comes from; tests set it to
+// choose the names a run will try.
+extern std::uint64_t (*drawRandom)();
 
 // Which file an open file is, for as long as it exists: no other file has
 // the same identity meanwhile.
@@ -82,9 +95,6 @@ public:
     enPlaceKind kind() const { return placeKind; }
     // The file that stood at the last name; unknown when there was none.
     const clFileId& file() const { return fileId; }
-    // The path of the last name as resolved, links replaced by what they
-    // name: for tests and the step seam, never to be opened.
-    const std::string& resolvedPath() const { return spelled; }
 
 private:
     friend class clInputFile;
@@ -93,9 +103,9 @@ private:
 
     enPlaceKind placeKind = PLACE_UNREACHABLE;
     clFileId fileId;
-    std::string spelled;
     std::string name;  // the last name, within directory
 #ifdef _WIN32
+    std::string spelled;  // the path as resolved, links replaced by what they name
     // The host offers no calls relative to a handle, and a file held open
     // cannot be replaced there: the directory is kept as a path, and what a
     // new file takes from the regular file found is read at once.
@@ -123,6 +133,8 @@ public:
     // descriptor on Windows).
     int descriptor() const { return fd; }
     const clFileId& file() const { return fileId; }
+    // The open file, as the step seam names it.
+    tyStepFile stepFile() const;
     std::uintmax_t size() const { return bytes; }
     // What the path named when it was resolved.
     const clPlace& found() const { return place; }
@@ -151,7 +163,8 @@ inline std::string temporaryNameFor(const std::string& name, std::uint64_t rando
 // A file written through the host's own calls, unbuffered: each write
 // reaches the host at once, and a short write is a failed one. Every
 // change after it is open goes through the open file or the directory
-// held for it, never a path.
+// held for it, never a path (on Windows, through the directory's path and
+// the names in it).
 class clOutputFile : public std::streambuf {
 public:
     clOutputFile() = default;
@@ -167,6 +180,8 @@ public:
     // Creates a new regular file in the directory place holds, under a
     // fresh random name beside place's own, that only this user may read
     // or write. Nothing already there is ever opened, locked or removed.
+    // While the new file has that name, SIGINT, SIGTERM and SIGHUP remove
+    // it before they end the process as they would have.
     bool createBeside(const clPlace& place);
 
     // Sets aside room for bytes more bytes in a regular file, without
@@ -174,19 +189,25 @@ public:
     // size limit). Anything else takes its bytes as they come.
     bool reserve(std::uintmax_t bytes);
 
-    // Gives the new file the permissions of the file place found, with its
-    // owner, group, access list and security label where this user may set
-    // them; when place found none, the permissions a newly created file gets.
+    // Gives the new file what the file place found has and this user may
+    // set: its owner (where this user is root), its group (where a member),
+    // its permissions, access list and security label; false when any of
+    // these fails. When place found none, the permissions a newly created
+    // file gets.
     bool takeAttributes(const clPlace& place);
 
     // Writes the file's data through to storage.
     bool syncData();
 
-    // Renames the new file over place's last name in one step, and syncs
-    // the directory, so that it survives a power cut once this returns
-    // true: a reader sees the old file or the new one, never a mix. With
-    // mustReplace, only while that name still stands for that file.
+    // Renames the new file over place's last name in one step: a reader
+    // sees the old file or the new one, never a mix. With mustReplace, only
+    // while that name still stands for that file. False when the name is
+    // as it was.
     bool replace(const clPlace& place, const clFileId* mustReplace);
+
+    // After replace: syncs what makes the rename survive a power cut. False
+    // when that fails; the new file is in place all the same.
+    bool syncReplacement();
 
     // Removes the new file, while its name is still its own.
     void discard();
@@ -206,13 +227,14 @@ private:
     bool isOwnName() const;
 
     std::string temporaryName;  // of a created file, in the held directory
-    std::string temporaryPath;  // the same, as resolved: for the step seam
 #ifdef _WIN32
     void* handle = nullptr;
     std::string directory;
+    std::string temporaryPath;  // the same, in directory
 #else
     int fd = -1;
     int directory = -1;
+    int directoryToSync = -1;  // opened for reading before the rename; -1: sync through fd
     long long writtenBytes = 0;      // since the file was opened
     long long writtenBackBytes = 0;  // of those, already handed to storage
 #endif

@@ -14,6 +14,7 @@ namespace {
 
 std::string openFailure(const std::string& inputPath) { return "Can't Open File : " + printableName(inputPath); }
 std::string writeFailure(const std::string& outputPath) { return "Can't Write File : " + printableName(outputPath); }
+std::string syncFailure(const std::string& outputPath) { return "Can't Sync File : " + printableName(outputPath); }
 
 int fail(const std::string& message) {
     std::cout << message << std::endl;
@@ -63,15 +64,22 @@ int runUpgrade(clXML& document, const std::string& inputPath, const std::string&
     } catch (const std::bad_alloc&) {
         return fail(openFailure(inputPath));  // too large to hold: unreadable here
     }
+    if (host::beforeStep) host::beforeStep(host::STEP_INPUT_READ, input.stepFile());
     input.close();
-    if (host::beforeStep) host::beforeStep(host::STEP_INPUT_READ, inputPath);
     if (!document.isLoad()) return fail(openFailure(inputPath));
 
     try {
         const bool swfChanged = changeSwfTag(document);
         const bool fileAttributesChanged = changeFileAttributesTag(document);
         if (!swfChanged || !fileAttributesChanged) return 1;
-        if (!replaceOutputFile(document, output, &input.file())) return fail(writeFailure(outputPath));
+        switch (replaceOutputFile(document, output, &input.file())) {
+        case OUTPUT_NOT_WRITTEN:
+            return fail(writeFailure(outputPath));
+        case OUTPUT_NOT_SYNCED:
+            return fail(syncFailure(outputPath));  // replaced, but not yet for sure
+        case OUTPUT_WRITTEN:
+            break;
+        }
     } catch (const std::bad_alloc&) {
         return fail(writeFailure(outputPath));  // nothing was written
     }

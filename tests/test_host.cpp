@@ -38,9 +38,22 @@ TEST(BusErrorExitDeathTest, EndsTheRunWithItsLineWhenAMappedFileIsCutShort) {
     std::filesystem::remove(path);
 }
 
+// Whether place stands for what expected names: the same file or, for a
+// missing name, the place where a new file put in by the host appears.
+bool standsFor(const host::clPlace& place, const std::string& expected) {
+    if (place.kind() == host::PLACE_MISSING) {
+        host::clOutputFile file;
+        return file.createBeside(place) && file.replace(place, nullptr) && std::filesystem::exists(expected);
+    }
+    struct stat info;
+    return ::stat(expected.c_str(), &info) == 0 && place.file().known &&
+           place.file().device == static_cast<std::uint64_t>(info.st_dev) &&
+           place.file().index == static_cast<std::uint64_t>(info.st_ino);
+}
+
 // What a path names, resolved name by name as the kernel would, the links
-// followed by the run itself: the kind found, and the path of what was
-// found with each link replaced by what it names.
+// followed by the run itself: the kind found, and what was found, named
+// with each link replaced by what it names.
 TEST(Place, ResolvesNameByNameAsTheKernelWould) {
     namespace fs = std::filesystem;
     char made[] = "/tmp/qor_place_XXXXXX";
@@ -84,7 +97,7 @@ TEST(Place, ResolvesNameByNameAsTheKernelWould) {
         const std::string path = c.path.empty() ? "" : base + "/" + c.path;
         EXPECT_EQ(place.resolve(path), c.kind);
         if (!c.resolved.empty()) {
-            EXPECT_EQ(place.resolvedPath(), base + "/" + c.resolved);
+            EXPECT_TRUE(standsFor(place, base + "/" + c.resolved)) << c.resolved;
         }
     }
     host::clPlace own;

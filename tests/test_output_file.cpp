@@ -12,15 +12,29 @@
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstddef>
+#include <functional>
+#include <iostream>
 #endif
 
 #include "driver/host.h"
 #include "driver/output_file.h"
+#include "driver/run.h"
 #include "host_lines.h"
 #include "xml_fixture.h"
 
@@ -38,6 +52,7 @@ protected:
               (std::string("qor_output_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
+        dir = fs::canonical(dir);  // as the host names it back
         output = (dir / "out.xml").string();
     }
     void TearDown() override { fs::remove_all(dir); }
@@ -51,7 +66,7 @@ protected:
     bool replaceAt(const std::string& path) {
         host::clPlace place;
         place.resolve(path);
-        return replaceOutputFile(doc, place, nullptr);
+        return replaceOutputFile(doc, place, nullptr) == OUTPUT_WRITTEN;
     }
 
     // Every name in the directory: shows anything left behind.
@@ -66,11 +81,29 @@ protected:
     std::string output;
 };
 
-// The temporary file's name as the step seam reports it: beside the
+// The path of the open file a step concerns, as the host names it.
+std::string pathOf(host::tyStepFile file) {
+#ifdef _WIN32
+    char path[4 * MAX_PATH];
+    const DWORD size = GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED);
+    if (size == 0 || size >= sizeof path) return "";
+    const std::string found(path, size);
+    return found.compare(0, 4, "\\\\?\\") == 0 ? found.substr(4) : found;
+#else
+    std::error_code error;
+    return fs::read_symlink("/proc/self/fd/" + std::to_string(file), error).string();
+#endif
+}
+
+// The temporary file's name as the step seam shows it: beside the
 // output, its name's start, ten random letters or digits and ".tmp".
 bool isTemporaryBeside(const std::string& path, const std::string& output) {
-    const std::string tail = path.size() > output.size() ? path.substr(output.size()) : "";
-    if (path.compare(0, output.size(), output) != 0 || tail.size() != 15 || tail[0] != '.') return false;
+    std::error_code error;
+    const fs::path given(path), out(output);
+    if (!fs::equivalent(given.parent_path(), out.parent_path(), error)) return false;
+    const std::string name = given.filename().string(), outName = out.filename().string();
+    const std::string tail = name.size() > outName.size() ? name.substr(outName.size()) : "";
+    if (name.compare(0, outName.size(), outName) != 0 || tail.size() != 15 || tail[0] != '.') return false;
     for (std::size_t i = 1; i < 11; ++i)
         if (!std::isalnum(static_cast<unsigned char>(tail[i]))) return false;
     return tail.compare(11, 4, ".tmp") == 0;
@@ -133,23 +166,25 @@ TEST_F(OutputFile, SyncsTheNewFileThenRenamesItThenSyncsTheDirectory) {
     std::ofstream(output) << "old";
     parse("<?xml?><swf version=\"10\"/>");
     static std::vector<std::string> seen;
-    static std::string temporary, out;
+    static std::string out;
     seen.clear();
-    temporary.clear();
     out = output;
-    host::beforeStep = [](host::enStep step, const std::string& path) {
+    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
         const char* const names[] = {"read ", "attributes ", "sync ", "rename ", "directory "};
-        if (step == host::STEP_SET_ATTRIBUTES) temporary = path;
-        seen.push_back(names[step] + (step == host::STEP_SYNC_DATA ? read(temporary) + "|" + read(out) : path));
+        const std::string path = pathOf(file);
+        std::error_code error;
+        std::string what = path;
+        if (isTemporaryBeside(path, out)) what = step == host::STEP_SYNC_DATA ? read(path) + "|" + read(out) : "new";
+        if (fs::equivalent(path, fs::path(out).parent_path(), error)) what = "its directory";
+        seen.push_back(names[step] + what);
     };
     const bool replaced = replaceAt(output);
     host::beforeStep = nullptr;
     ASSERT_TRUE(replaced);
-    EXPECT_TRUE(isTemporaryBeside(temporary, output)) << temporary;
     const std::string written = declaration + qor_test::hostLines("\n  <swf version=\"10\"/>\n");
-    std::vector<std::string> steps{"attributes " + temporary, "sync " + written + "|old", "rename " + temporary};
+    std::vector<std::string> steps{"attributes new", "sync " + written + "|old", "rename new"};
 #ifndef _WIN32
-    steps.push_back("directory " + dir.string());  // Windows writes the move itself through
+    steps.push_back("directory its directory");  // Windows writes the move itself through
 #endif
     EXPECT_EQ(seen, steps);
     EXPECT_EQ(read(output), written);
@@ -217,9 +252,9 @@ TEST_F(OutputFile, ASwappedTemporaryFileChangesNothingElsewhere) {
     victim = (dir / "victim").string();
     std::ofstream(victim) << "secret";
     ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
-    host::beforeStep = [](host::enStep step, const std::string& path) {
+    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
         if (step != host::STEP_SET_ATTRIBUTES) return;
-        temporary = path;
+        temporary = pathOf(file);
         fs::rename(temporary, temporary + ".moved");
         fs::create_symlink(victim, temporary);
     };
@@ -243,9 +278,9 @@ TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
     ASSERT_EQ(::chmod(output.c_str(), 0640), 0);
     static mode_t seen;
     seen = 0;
-    host::beforeStep = [](host::enStep step, const std::string& path) {
+    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
         struct stat info;
-        if (step == host::STEP_SET_ATTRIBUTES && ::lstat(path.c_str(), &info) == 0) seen = info.st_mode & 07777;
+        if (step == host::STEP_SET_ATTRIBUTES && ::fstat(file, &info) == 0) seen = info.st_mode & 07777;
     };
     const mode_t mask = ::umask(0);
     parse("<a/>");
@@ -257,6 +292,207 @@ TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
     struct stat info;
     ASSERT_EQ(::stat(output.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+const std::string movie = "<swf version=\"8\"><FileAttributes/></swf>";
+const std::string patchedMovie =
+    declaration + "  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n  </swf>\n";
+
+// Where a child's run signals itself, and with what.
+host::enStep signalStep;
+int signalSent;
+
+// SIGINT, SIGTERM or SIGHUP at any step of an in-place run: the run ends
+// by that signal, OUTPUT is the old file or the new one, whole, and no
+// temporary file is left. Each run is a child of the test.
+TEST_F(OutputFile, AnEndingSignalLeavesNoTemporaryFile) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        for (const host::enStep step : {host::STEP_INPUT_READ, host::STEP_SET_ATTRIBUTES, host::STEP_SYNC_DATA,
+                                        host::STEP_RENAME, host::STEP_SYNC_DIRECTORY}) {
+            SCOPED_TRACE("signal " + std::to_string(signal) + " before step " + std::to_string(step));
+            std::ofstream(output, std::ios::binary) << movie;
+            int messages[2];
+            ASSERT_EQ(::pipe(messages), 0);
+            std::fflush(nullptr);
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                ::dup2(messages[1], STDOUT_FILENO);
+                signalStep = step;
+                signalSent = signal;
+                host::beforeStep = [](host::enStep now, host::tyStepFile) {
+                    if (now == signalStep) ::raise(signalSent);
+                };
+                qor::utility::clXML document;
+                ::_exit(runUpgrade(document, output, output) == 0 ? 100 : 101);
+            }
+            ::close(messages[1]);
+            int status = 0;
+            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+            ::close(messages[0]);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
+            EXPECT_EQ(names(), std::vector<std::string>{"out.xml"});
+            const std::string now = read(output);
+            EXPECT_TRUE(now == movie || now == patchedMovie) << now;
+        }
+    }
+}
+
+// A sync after the rename fails (the descriptor to sync is swapped for
+// one only to look at, which cannot be synced): OUTPUT is replaced, and
+// the run says that it may not survive a power cut.
+TEST_F(OutputFile, ASyncFailingAfterTheRenameIsReported) {
+    std::ofstream(output, std::ios::binary) << movie;
+    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
+        if (step != host::STEP_SYNC_DIRECTORY) return;
+        const int unsyncable = ::open(pathOf(file).c_str(), O_PATH | O_CLOEXEC);
+        ::dup2(unsyncable, file);
+        ::close(unsyncable);
+    };
+    ::testing::internal::CaptureStdout();
+    qor::utility::clXML document;
+    const int status = runUpgrade(document, output, output);
+    const std::string said = ::testing::internal::GetCapturedStdout();
+    host::beforeStep = nullptr;
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(said, "swf tag changed\nFileAttributes tag changed\nCan't Sync File : " + output + "\n");
+    EXPECT_EQ(read(output), patchedMovie);
+    EXPECT_EQ(names(), std::vector<std::string>{"out.xml"});
+}
+
+// Makes every later call of the system call number fail with error, in
+// this process; false when the host allows no such filter.
+bool refuseSystemCall(long number, int error) {
+    struct sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<unsigned>(number), 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (static_cast<unsigned>(error) & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// The old file has an attribute this user may set, and the host refuses
+// to give it to the new file (an I/O error from the call that sets it):
+// the replacement fails before the rename, the old file stays as it was
+// and no new file is left. Each replacement is a child of the test.
+TEST_F(OutputFile, AnAttributeThatCannotBeGivenFailsTheReplacement) {
+    // user::rw- user:1002:r-- group::r-- mask::r-- other::---, as the kernel stores it.
+    struct Entry {
+        std::uint16_t tag, permissions;
+        std::uint32_t id;
+    };
+    const std::uint32_t none = 0xFFFFFFFF, version = 2;
+    const Entry entries[] = {{0x01, 6, none}, {0x02, 4, 1002}, {0x04, 4, none}, {0x10, 4, none}, {0x20, 0, none}};
+    std::string acl(reinterpret_cast<const char*>(&version), 4);
+    acl.append(reinterpret_cast<const char*>(entries), sizeof entries);
+    const struct {
+        const char* attribute;
+        long refused;  // the system call that sets it
+        std::function<bool(const std::string&)> give;  // to the old file; false: not here
+    } cases[] = {
+        {"access list", SYS_fsetxattr,
+         [&](const std::string& path) {
+             return ::setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+         }},
+        {"owner and group", SYS_fchown,
+         [](const std::string& path) { return ::geteuid() == 0 && ::chown(path.c_str(), 12345, 23456) == 0; }},
+        {"permissions", SYS_fchmod, [](const std::string& path) { return ::chmod(path.c_str(), 0640) == 0; }},
+    };
+    parse("<a/>");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.attribute);
+        fs::remove(output);
+        std::ofstream(output) << "old";
+        if (!c.give(output)) {
+            std::cout << "skipped: this user or file system cannot give a file its " << c.attribute << "\n";
+            continue;
+        }
+        std::fflush(nullptr);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (!refuseSystemCall(c.refused, EIO)) ::_exit(2);
+            ::_exit(replaceAt(output) ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 2) GTEST_SKIP() << "no system call filters here";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "replaced without its " << c.attribute;
+        EXPECT_EQ(read(output), "old");
+        EXPECT_EQ(names(), std::vector<std::string>{"out.xml"});
+    }
+}
+
+// The random draws a run makes, from the first: 0, 1, 2...
+std::uint64_t drawsMade;
+std::uint64_t countingDraw() { return drawsMade++; }
+
+// Whatever stands at the name a run draws first for its new file, put
+// there by anyone, is neither opened, followed, truncated nor removed: the
+// run draws again and puts its file in place.
+TEST_F(OutputFile, WhatStandsAtADrawnNameIsLeftAloneAndAnotherDrawn) {
+    const std::string taken = (dir / host::temporaryNameFor("out.xml", 0)).string();
+    const std::string victim = (dir / "victim").string();
+    int held = -1;  // a descriptor the case keeps open meanwhile
+    const struct {
+        const char* what;
+        std::function<bool()> plant;
+        std::function<bool()> unharmed;
+    } cases[] = {
+        {"a file", [&] { return static_cast<bool>(std::ofstream(taken) << "planted"); },
+         [&] { return read(taken) == "planted"; }},
+        {"a file held locked", [&] {
+             std::ofstream(taken) << "planted";
+             held = ::open(taken.c_str(), O_RDONLY | O_CLOEXEC);
+             return held >= 0 && ::flock(held, LOCK_EX) == 0;
+         }, [&] { return read(taken) == "planted"; }},
+        {"a link to another file", [&] { return ::symlink(victim.c_str(), taken.c_str()) == 0; },
+         [&] { return fs::is_symlink(taken) && read(victim) == "victim's"; }},
+        {"a link to nothing yet", [&] { return ::symlink((dir / "absent").c_str(), taken.c_str()) == 0; },
+         [&] { return fs::is_symlink(taken) && !fs::exists(dir / "absent"); }},
+        {"a hard link to another file", [&] { return ::link(victim.c_str(), taken.c_str()) == 0; },
+         [&] { return read(victim) == "victim's" && fs::hard_link_count(victim) == 2; }},
+        {"a directory", [&] { return fs::create_directory(taken) && static_cast<bool>(std::ofstream(taken + "/in")); },
+         [&] { return fs::is_directory(taken) && fs::exists(taken + "/in"); }},
+        {"a FIFO with a reader", [&] {
+             if (::mkfifo(taken.c_str(), 0600) != 0) return false;
+             held = ::open(taken.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+             return held >= 0;
+         }, [&] {
+             char byte;
+             return fs::is_fifo(taken) && ::read(held, &byte, 1) == 0;  // no writer ever came
+         }},
+        {"another user's file", [&] {
+             std::ofstream(taken) << "planted";
+             return ::geteuid() == 0 && ::chown(taken.c_str(), 65534, 65534) == 0;
+         }, [&] {
+             struct stat info;
+             return read(taken) == "planted" && ::lstat(taken.c_str(), &info) == 0 && info.st_uid == 65534;
+         }},
+    };
+    parse("<a/>");
+    const auto drawOfTheHost = host::drawRandom;
+    host::drawRandom = countingDraw;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir);
+        fs::create_directory(dir);
+        std::ofstream(victim) << "victim's";
+        std::ofstream(output) << "old";
+        if (!c.plant()) {
+            std::cout << "skipped: cannot plant " << c.what << " here\n";
+            continue;
+        }
+        drawsMade = 0;
+        EXPECT_TRUE(replaceAt(output));
+        EXPECT_EQ(drawsMade, 2u);
+        EXPECT_TRUE(c.unharmed());
+        EXPECT_EQ(read(output), declaration + "  <a/>\n");
+        EXPECT_TRUE(fs::exists(fs::symlink_status(taken)));
+        if (held >= 0) ::close(held);
+        held = -1;
+    }
+    host::drawRandom = drawOfTheHost;
 }
 #endif
 

@@ -49,7 +49,7 @@ host::enStep swapStep;
 std::function<bool()> swap;
 bool swapped;
 
-void swapAtItsStep(host::enStep step, const std::string&) {
+void swapAtItsStep(host::enStep step, host::tyStepFile) {
     if (step == swapStep && !swapped) swapped = asStranger(swap);
 }
 

@@ -122,6 +122,28 @@ TEST_F(ToolFaults, ReadOnlyDirectory) {
 }
 
 #ifndef _WIN32
+// A directory its user may write but not read (mode 0300): the run
+// replaces the output there, makes that last, and says it did.
+TEST_F(ToolFaults, WriteOnlyDirectory) {
+    if (!canPlayStranger()) GTEST_SKIP() << "playing a second user needs root";
+    ASSERT_EQ(dir.run({input, dir.path("expected.xml")}).status, 0);
+    const std::string hidden = dir.path("hidden");
+    fs::create_directory(hidden);
+    writeFile(hidden + "/out.xml", old);
+    for (const std::string& path : {hidden, hidden + "/out.xml"}) ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    fs::permissions(hidden, fs::perms::owner_write | fs::perms::owner_exec);
+    RunOptions options;
+    options.asStranger = true;
+    const RunResult result = runToolWith({input, hidden + "/out.xml"}, dir.path() + "/../stdout", options);
+    fs::permissions(hidden, fs::perms::owner_all);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, bothChanged);
+    EXPECT_EQ(readFile(hidden + "/out.xml"), readFile(dir.path("expected.xml")));
+    EXPECT_TRUE(temporaryFilesBeside(hidden + "/out.xml").empty());
+}
+#endif
+
+#ifndef _WIN32
 // A large file patched in place, killed at random moments: the file is the
 // old or the new content, never a mix. A killed run may leave its private
 // temporary file; it is in no later run's way.

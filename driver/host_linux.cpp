@@ -1,16 +1,18 @@
-// The tool's host layer on POSIX systems.
-#ifndef _WIN32
+// The tool's host layer on Linux. It holds names open without opening
+// them (O_PATH), reopens them through /proc, and reads the links it holds
+// with readlinkat(fd, ""): calls other POSIX systems lack or give another
+// meaning, so configuration refuses them.
+#ifdef __linux__
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
-#ifdef __linux__
-#include <sys/random.h>
 #include <sys/xattr.h>
-#endif
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -22,10 +24,6 @@
 
 #include "common/platform.h"
 #include "driver/host.h"
-
-#ifndef O_PATH
-#define O_PATH O_RDONLY  // where the host cannot open a name only to look at it
-#endif
 
 namespace host {
 
@@ -83,6 +81,17 @@ clFileId identityAt(int directory, const std::string& name) {
     return ::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 ? identityOf(info) : clFileId();
 }
 
+// The descriptor a name of digits stands for, or -1.
+int descriptorNumbered(const std::string& digits, std::size_t from = 0) {
+    if (digits.size() <= from) return -1;
+    long long number = 0;
+    for (std::size_t i = from; i < digits.size(); ++i) {
+        if (digits[i] < '0' || digits[i] > '9' || number > INT_MAX / 10) return -1;
+        number = number * 10 + (digits[i] - '0');
+    }
+    return number <= INT_MAX ? static_cast<int>(number) : -1;
+}
+
 // The descriptor of this process that path names (/dev/stdout,
 // /dev/fd/N, /proc/self/fd/N and the like), or -1 when it names none.
 int ownDescriptorNamed(const std::string& path) {
@@ -91,27 +100,18 @@ int ownDescriptorNamed(const std::string& path) {
     if (path == "/dev/stdin") return STDIN_FILENO;
     for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
         const std::size_t length = std::strlen(prefix);
-        if (path.size() <= length || path.compare(0, length, prefix) != 0) continue;
-        long long number = 0;
-        for (std::size_t i = length; i < path.size(); ++i) {
-            if (path[i] < '0' || path[i] > '9' || number > INT_MAX / 10) return -1;
-            number = number * 10 + (path[i] - '0');
-        }
-        return number <= INT_MAX ? static_cast<int>(number) : -1;
+        if (path.compare(0, length, prefix) == 0) return descriptorNumbered(path, length);
     }
     return -1;
 }
 
-// The directory part of a path, "." when it has none: for the step seam.
-std::string directoryOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string joined(const std::string& directory, const std::string& name) {
-    if (directory.empty()) return name;
-    return directory.back() == '/' ? directory + name : directory + '/' + name;
+// Whether directory is this process's own directory of descriptors, where
+// /dev/fd and /proc/self/fd lead: its entries are not files but links that
+// stand for what each descriptor holds.
+bool isOwnDescriptorDirectory(int directory) {
+    struct stat at, own;
+    return ::fstat(directory, &at) == 0 && ::stat("/proc/self/fd", &own) == 0 && at.st_dev == own.st_dev &&
+           at.st_ino == own.st_ino;
 }
 
 // Whether a link of owner may lead anywhere: root's and this user's own
@@ -137,44 +137,128 @@ int reopen(int held, int directory, const std::string& name, const clFileId& fou
     return fd;
 }
 
-// Copies one extended attribute, where both files have them and this user
-// may set it; anything else leaves fd as it is.
-void copyExtendedAttribute(int model, int fd, const char* name) {
-#ifdef __linux__
-    const ssize_t size = ::fgetxattr(model, name, nullptr, 0);
-    if (size <= 0) return;
-    std::string value(static_cast<std::size_t>(size), '\0');
-    const ssize_t got = ::fgetxattr(model, name, &value[0], value.size());
-    if (got > 0) ::fsetxattr(fd, name, value.data(), static_cast<std::size_t>(got), 0);
-#else
-    (void)model, (void)fd, (void)name;
-#endif
+// Gives fd the extended attribute name that the old file has, unless fd
+// has the same already; false when that fails. The old file's value is
+// read through path (its entry in /proc, which needs no permission to read
+// the file), or where path is empty through model. A refusal counts as a
+// failure unless mayBeRefused: a security label is the policy's to allow.
+bool copyExtendedAttribute(const std::string& path, int model, int fd, const char* name, bool mayBeRefused) {
+    auto read = [&](void* to, std::size_t size) {
+        return path.empty() ? ::fgetxattr(model, name, to, size) : ::getxattr(path.c_str(), name, to, size);
+    };
+    std::string value;
+    for (;;) {
+        const ssize_t size = read(nullptr, 0);
+        if (size < 0) return errno == ENODATA || errno == ENOTSUP;  // the old file has none
+        value.assign(static_cast<std::size_t>(size), '\0');
+        const ssize_t got = read(&value[0], value.size());
+        if (got >= 0) {
+            value.resize(static_cast<std::size_t>(got));
+            break;
+        }
+        if (errno != ERANGE) return false;  // ERANGE: it grew meanwhile
+    }
+    std::string has(value.size(), '\0');
+    if (::fgetxattr(fd, name, &has[0], has.size()) == static_cast<ssize_t>(value.size()) && has == value) return true;
+    if (::fsetxattr(fd, name, value.data(), value.size(), 0) == 0) return true;
+    return mayBeRefused && (errno == EPERM || errno == EACCES);
+}
+
+// Whether this user may give a file group: it is the user's own group or
+// one of its supplementary groups.
+bool isMemberOf(gid_t group) {
+    if (group == ::getegid()) return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0) return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int got = ::getgroups(count, groups.data());
+    return got > 0 && std::find(groups.begin(), groups.begin() + got, group) != groups.begin() + got;
 }
 
 std::uint64_t randomBits() {
     std::uint64_t bits = 0;
-#ifdef __linux__
     if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
-#endif
     // Any name will do where none can be drawn: a taken one is only tried again.
     static std::uint64_t counter = 0;
     bits = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     return (bits ^ (static_cast<std::uint64_t>(::getpid()) << 32)) + 0x9E3779B97F4A7C15ull * ++counter;
 }
 
-bool syncDirectory(int held) {
-    const clFd directory(::openat(held, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.get() < 0) return false;
-    while (::fsync(directory.get()) != 0) {
-        if (errno == EINTR) continue;
-        return errno == EINVAL;  // a file system that cannot sync directories
+// The new file that SIGINT, SIGTERM or SIGHUP remove before they end the
+// process: plain data a handler may read, changed only while those
+// signals are held back.
+constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int endingSignalCount = sizeof endingSignals / sizeof endingSignals[0];
+struct sigaction endingBefore[endingSignalCount];
+bool endingCaught[endingSignalCount] = {};
+int pendingDirectory = -1;
+int pendingFile = -1;
+char pendingName[256] = "";  // a directory entry's name, 255 bytes at most
+
+void removePendingAndEnd(int signal) {
+    const int saved = errno;
+    struct stat named, own;
+    // Only while the name is still the file's own, as discard checks.
+    if (pendingName[0] != '\0' && ::fstatat(pendingDirectory, pendingName, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        ::fstat(pendingFile, &own) == 0 && named.st_dev == own.st_dev && named.st_ino == own.st_ino) {
+        ::unlinkat(pendingDirectory, pendingName, 0);
     }
-    return true;
+    pendingName[0] = '\0';
+    // Then the signal does what it would have done without this handler.
+    for (int i = 0; i < endingSignalCount; ++i) {
+        if (endingSignals[i] == signal) ::sigaction(signal, &endingBefore[i], nullptr);
+    }
+    ::raise(signal);
+    errno = saved;
+}
+
+// Holds back the signals that end a run, while alive.
+class clEndingHeld {
+public:
+    clEndingHeld() {
+        sigset_t ending;
+        sigemptyset(&ending);
+        for (const int signal : endingSignals) sigaddset(&ending, signal);
+        ::sigprocmask(SIG_BLOCK, &ending, &before);
+    }
+    ~clEndingHeld() { ::sigprocmask(SIG_SETMASK, &before, nullptr); }
+    clEndingHeld(const clEndingHeld&) = delete;
+    clEndingHeld& operator=(const clEndingHeld&) = delete;
+
+private:
+    sigset_t before;
+};
+
+// Called only while the ending signals are held back. A signal that was
+// ignored when the run began stays ignored.
+void setPending(int directory, int file, const std::string& name) {
+    pendingDirectory = directory;
+    pendingFile = file;
+    name.copy(pendingName, sizeof pendingName - 1);
+    pendingName[std::min(name.size(), sizeof pendingName - 1)] = '\0';
+    for (int i = 0; i < endingSignalCount; ++i) {
+        struct sigaction now;
+        if (endingCaught[i] || ::sigaction(endingSignals[i], nullptr, &now) != 0 || now.sa_handler == SIG_IGN) continue;
+        struct sigaction action = {};
+        action.sa_handler = removePendingAndEnd;
+        sigemptyset(&action.sa_mask);
+        for (const int signal : endingSignals) sigaddset(&action.sa_mask, signal);
+        endingCaught[i] = ::sigaction(endingSignals[i], &action, &endingBefore[i]) == 0;
+    }
+}
+
+void clearPending() {
+    pendingName[0] = '\0';
+    for (int i = 0; i < endingSignalCount; ++i) {
+        if (endingCaught[i]) ::sigaction(endingSignals[i], &endingBefore[i], nullptr);
+        endingCaught[i] = false;
+    }
 }
 
 }  // namespace
 
-void (*beforeStep)(enStep step, const std::string& path) = nullptr;
+void (*beforeStep)(enStep step, tyStepFile file) = nullptr;
+std::uint64_t (*drawRandom)() = randomBits;
 
 void prepareProcess() {
     std::signal(SIGXFSZ, SIG_IGN);
@@ -191,7 +275,6 @@ void clPlace::reset() {
     directory = held = descriptor = -1;
     placeKind = PLACE_UNREACHABLE;
     fileId = clFileId();
-    spelled.clear();
     name.clear();
 }
 
@@ -224,10 +307,11 @@ enPlaceKind clPlace::resolve(const std::string& path) {
             if (!step.linkEnd) return true;
         return false;
     };
-    // Marks still pending when the walk ends at an own descriptor or a missing name.
-    auto marksAllow = [&steps](const struct stat* reached) {
+    // Whether the marks still pending when the walk ends at one of this
+    // process's descriptors allow the file it holds.
+    auto marksAllow = [&steps](const struct stat& reached) {
         for (const clStep& step : steps) {
-            if (step.linkEnd && (!reached || reached->st_uid != step.linkOwner)) return false;
+            if (step.linkEnd && reached.st_uid != step.linkOwner) return false;
         }
         return true;
     };
@@ -236,7 +320,6 @@ enPlaceKind clPlace::resolve(const std::string& path) {
     if (own >= 0) {
         // Named as itself, not through anyone's link.
         descriptor = own;
-        spelled = path;
         return placeKind = PLACE_DESCRIPTOR;
     }
 
@@ -245,7 +328,6 @@ enPlaceKind clPlace::resolve(const std::string& path) {
     clFd at(::open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat atInfo;
     if (at.get() < 0 || ::fstat(at.get(), &atInfo) != 0) return placeKind;
-    std::string atPath = path[0] == '/' ? "/" : "";
     clFd holder;
     std::string atName;
     bool missing = false;
@@ -262,12 +344,18 @@ enPlaceKind clPlace::resolve(const std::string& path) {
         // A name is looked up only inside a directory that is there.
         if (missing || !S_ISDIR(atInfo.st_mode)) return placeKind;
         holder = std::move(at);
-        const std::string holderPath = atPath;
+        own = namesLeft() ? -1 : descriptorNumbered(step.name);
+        if (own >= 0 && isOwnDescriptorDirectory(holder.get())) {
+            // What the path names is the descriptor's file, whoever it is.
+            struct stat info;
+            if (::fstat(own, &info) != 0 || !marksAllow(info)) return placeKind;
+            descriptor = own;
+            return placeKind = PLACE_DESCRIPTOR;
+        }
         int found;
         do found = ::openat(holder.get(), step.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
         while (found < 0 && errno == EINTR);
         atName = step.name;
-        atPath = joined(holderPath, step.name);
         if (found < 0) {
             if (errno != ENOENT) return placeKind;
             missing = true;
@@ -285,26 +373,14 @@ enPlaceKind clPlace::resolve(const std::string& path) {
         if (size <= 0 || static_cast<std::size_t>(size) >= target.size()) return placeKind;
         target.resize(static_cast<std::size_t>(size));
         if (!isTrusted(atInfo.st_uid)) steps.push_back({"", true, atInfo.st_uid});
-        const bool absolute = target[0] == '/';
-        const std::string targetPath = absolute ? target : joined(holderPath, target);
-        own = ownDescriptorNamed(targetPath);
-        if (own >= 0 && !namesLeft()) {
-            // What the link names is the descriptor's file, whoever it is.
-            struct stat info;
-            if (::fstat(own, &info) != 0 || !marksAllow(&info)) return placeKind;
-            descriptor = own;
-            spelled = targetPath;
-            return placeKind = PLACE_DESCRIPTOR;
-        }
         pushNames(target);
-        at.reset(absolute ? ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC) : ::dup(holder.get()));
+        at.reset(target[0] == '/' ? ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)
+                                  : ::fcntl(holder.get(), F_DUPFD_CLOEXEC, 0));
         if (at.get() < 0 || ::fstat(at.get(), &atInfo) != 0) return placeKind;
-        atPath = absolute ? "/" : holderPath;
     }
 
     // A path that ends in a slash names a directory or nothing.
     if (path.back() == '/' && (missing || !S_ISDIR(atInfo.st_mode))) return placeKind;
-    spelled = atPath;
     name = atName;
     directory = holder.release();
     if (missing) return placeKind = directory >= 0 ? PLACE_MISSING : PLACE_UNREACHABLE;
@@ -322,6 +398,8 @@ void clInputFile::close() {
     if (fd >= 0) ::close(fd);
     fd = -1;
 }
+
+tyStepFile clInputFile::stepFile() const { return fd; }
 
 bool clInputFile::open(const std::string& path) {
     switch (place.resolve(path)) {
@@ -361,16 +439,21 @@ bool clOutputFile::createBeside(const clPlace& place) {
     directory = ::fcntl(place.directory, F_DUPFD_CLOEXEC, 0);
     if (directory < 0) return false;
     for (int attempt = 0; attempt < maxCreateAttempts; ++attempt) {
-        const std::string candidate = temporaryNameFor(place.name, randomBits());
-        // Its owner's alone until all its data is written.
-        do fd = ::openat(directory, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        while (fd < 0 && errno == EINTR);
-        if (fd >= 0) {
-            temporaryName = candidate;
-            temporaryPath = joined(directoryOf(place.resolvedPath()), candidate);
-            return true;
+        const std::string candidate = temporaryNameFor(place.name, drawRandom());
+        int error;
+        {
+            // A signal between the creation and the record of it would leave the file.
+            const clEndingHeld held;
+            // Its owner's alone until all its data is written.
+            fd = ::openat(directory, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            error = errno;
+            if (fd >= 0) {
+                temporaryName = candidate;
+                setPending(directory, fd, candidate);
+                return true;
+            }
         }
-        if (errno != EEXIST) break;
+        if (error != EEXIST && error != EINTR) break;
     }
     close();
     return false;
@@ -386,7 +469,6 @@ bool clOutputFile::reserve(std::uintmax_t bytes) {
     if (end > static_cast<std::uintmax_t>(std::numeric_limits<off_t>::max())) return false;
     struct rlimit limit;
     if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && end > limit.rlim_cur) return false;
-#ifdef __linux__
     // The size stays what is written, so a reservation larger than the
     // writing leaves no bytes behind.
     int reserved;
@@ -394,7 +476,6 @@ bool clOutputFile::reserve(std::uintmax_t bytes) {
     while (reserved != 0 && errno == EINTR);
     if (reserved == 0) return true;
     if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT) return false;
-#endif
     // The file system cannot reserve: its free space has to do.
     struct statvfs space;
     if (::fstatvfs(fd, &space) != 0 || space.f_frsize == 0) return true;
@@ -403,23 +484,32 @@ bool clOutputFile::reserve(std::uintmax_t bytes) {
 }
 
 bool clOutputFile::takeAttributes(const clPlace& place) {
-    if (beforeStep) beforeStep(STEP_SET_ATTRIBUTES, temporaryPath);
-    if (fd < 0) return false;
-    struct stat info;
-    if (place.held < 0 || ::fstat(place.held, &info) != 0) return ::fchmod(fd, 0666 & ~creationMask) == 0;
-    // Only a privileged user may give a file away; the group may still be
-    // one that this user belongs to.
-    if (::fchown(fd, info.st_uid, info.st_gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), info.st_gid) != 0) {
-        // The file keeps this user's group, as an editor's save would.
+    if (beforeStep) beforeStep(STEP_SET_ATTRIBUTES, fd);
+    struct stat info, now;
+    if (fd < 0 || ::fstat(fd, &now) != 0) return false;
+    if (place.held < 0) return ::fchmod(fd, 0666 & ~creationMask) == 0;
+    if (::fstat(place.held, &info) != 0) return false;
+    // Only root may give a file away; a member of a group may give it that group.
+    const bool root = ::geteuid() == 0;
+    const uid_t owner = root && info.st_uid != now.st_uid ? info.st_uid : static_cast<uid_t>(-1);
+    const gid_t group =
+        (root || isMemberOf(info.st_gid)) && info.st_gid != now.st_gid ? info.st_gid : static_cast<gid_t>(-1);
+    if ((owner != static_cast<uid_t>(-1) || group != static_cast<gid_t>(-1)) && ::fchown(fd, owner, group) != 0) {
+        return false;
     }
+    // After the owner: a change of owner clears the set-user-ID bits.
     if (::fchmod(fd, info.st_mode & 07777) != 0) return false;
-    // The held name is only looked at; its lists are read from a real open.
-    const clFd model(reopen(place.held, place.directory, place.name, place.file(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
-    if (model.get() >= 0) {
-        copyExtendedAttribute(model.get(), fd, "system.posix_acl_access");
-        copyExtendedAttribute(model.get(), fd, "security.selinux");
+    // The held name is only looked at: its lists are read through its entry
+    // in /proc or, where that is missing, from a real open.
+    std::string own = "/proc/self/fd/" + std::to_string(place.held);
+    clFd model;
+    if (::getxattr(own.c_str(), "system.posix_acl_access", nullptr, 0) < 0 && errno == ENOENT) {
+        own.clear();
+        model.reset(reopen(place.held, place.directory, place.name, place.file(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
+        if (model.get() < 0) return false;
     }
-    return true;
+    return copyExtendedAttribute(own, model.get(), fd, "system.posix_acl_access", false) &&
+           copyExtendedAttribute(own, model.get(), fd, "security.selinux", true);
 }
 
 std::streamsize clOutputFile::xsputn(const char* s, std::streamsize n) {
@@ -430,7 +520,6 @@ std::streamsize clOutputFile::xsputn(const char* s, std::streamsize n) {
         if (written <= 0) break;
         done += written;
     }
-#if defined(__linux__) && defined(SYNC_FILE_RANGE_WRITE)
     // Storage starts taking the data while the rest is still produced, so
     // the sync before the rename has less left to wait for. Where the file
     // cannot be written back early (a pipe), nothing changes.
@@ -443,12 +532,11 @@ std::streamsize clOutputFile::xsputn(const char* s, std::streamsize n) {
         ::sync_file_range(fd, writtenBackBytes, end - writtenBackBytes, SYNC_FILE_RANGE_WRITE);
         writtenBackBytes = end;
     }
-#endif
     return done;
 }
 
 bool clOutputFile::syncData() {
-    if (beforeStep) beforeStep(STEP_SYNC_DATA, temporaryPath);
+    if (beforeStep) beforeStep(STEP_SYNC_DATA, fd);
     // The whole file, its new owner and permissions with its data.
     while (::fsync(fd) != 0) {
         if (errno == EINVAL) return true;  // a file that cannot be synced: nothing more to do
@@ -462,28 +550,51 @@ bool clOutputFile::isOwnName() const {
 }
 
 bool clOutputFile::replace(const clPlace& place, const clFileId* mustReplace) {
-    if (beforeStep) beforeStep(STEP_RENAME, temporaryPath);
+    if (beforeStep) beforeStep(STEP_RENAME, fd);
     // Whoever can write the directory may have swapped either name meanwhile.
     if (!isOwnName()) return false;
     if (mustReplace && !(identityAt(place.directory, place.name) == *mustReplace)) return false;
+    // What the sync after the rename needs is got before it. A directory
+    // this user may write but not read cannot be opened to sync: the new
+    // file's file system is synced instead.
+    if (directoryToSync >= 0) ::close(directoryToSync);
+    directoryToSync = ::openat(place.directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const clEndingHeld held;
     if (::renameat(directory, temporaryName.c_str(), place.directory, place.name.c_str()) != 0) return false;
     temporaryName.clear();
-    // The rename itself reaches storage only with its directory.
-    if (beforeStep) beforeStep(STEP_SYNC_DIRECTORY, directoryOf(place.resolvedPath()));
-    return syncDirectory(place.directory);
+    clearPending();
+    return true;
+}
+
+bool clOutputFile::syncReplacement() {
+    const int toSync = directoryToSync >= 0 ? directoryToSync : fd;
+    if (beforeStep) beforeStep(STEP_SYNC_DIRECTORY, toSync);
+    if (directoryToSync < 0) return ::syncfs(fd) == 0;
+    while (::fsync(directoryToSync) != 0) {
+        if (errno == EINTR) continue;
+        return errno == EINVAL;  // a file system that cannot sync directories
+    }
+    return true;
 }
 
 void clOutputFile::discard() {
+    const clEndingHeld held;
     if (!temporaryName.empty() && isOwnName()) ::unlinkat(directory, temporaryName.c_str(), 0);
     temporaryName.clear();
+    clearPending();
 }
 
 bool clOutputFile::close() {
     writtenBytes = writtenBackBytes = 0;
-    temporaryName.clear();
-    temporaryPath.clear();
+    if (!temporaryName.empty()) {
+        // Kept, as the caller chose: a signal no longer removes it.
+        const clEndingHeld held;
+        temporaryName.clear();
+        clearPending();
+    }
     if (directory >= 0) ::close(directory);
-    directory = -1;
+    if (directoryToSync >= 0) ::close(directoryToSync);
+    directory = directoryToSync = -1;
     if (fd < 0) return true;
     // Even when interrupted, the descriptor is gone on Linux.
     const bool closed = ::close(fd) == 0 || errno == EINTR;
