@@ -2,6 +2,7 @@
 //   edit_attribute INPUT OUTPUT VERSION
 // sets the version of the first swf element of INPUT and writes OUTPUT.
 #include <iostream>
+#include <string>
 
 #include <qor/xml/xml.h>
 
@@ -22,8 +23,13 @@ int main(int argc, char** argv) {
         std::cerr << "no swf element with a version in " << argv[1] << '\n';
         return 1;
     }
-    std::cout << "swf version " << version->second << " -> " << argv[3] << '\n';
+    const std::string before = version->second;
     version->second = argv[3];
-    document.exportFile(argv[2]);
+    // exportFile answers false unless the whole file was written.
+    if (!document.exportFile(argv[2])) {
+        std::cerr << "cannot write " << argv[2] << '\n';
+        return 1;
+    }
+    std::cout << "swf version " << before << " -> " << argv[3] << '\n';
     return 0;
 }

@@ -255,9 +255,10 @@ void appendAttributes(std::string& line, const clXMLNode::tyAttributeList& list)
     }
 }
 
-// The writer's text for the recorded tree, built independently of the
-// library; lineEnds receives, for each record, the offset just past the
-// line it opens with.
+// The writer's text for the recorded tree as root's print writes it,
+// built independently of the library; lineEnds receives, for each record,
+// the offset just past the line it opens with (the tag's line for the text
+// written on it).
 std::string expectedExport(const Records& nodes, std::vector<std::size_t>& lineEnds) {
     std::string text;
     lineEnds.clear();
@@ -269,7 +270,8 @@ std::string expectedExport(const Records& nodes, std::vector<std::size_t>& lineE
             open.pop_back();
         }
     };
-    for (const Record& r : nodes) {
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        const Record& r = nodes[i];
         closeDownTo(r.depth);
         const std::size_t width = 2 * r.depth;
         switch (r.type) {
@@ -277,8 +279,18 @@ std::string expectedExport(const Records& nodes, std::vector<std::size_t>& lineE
             text.append(width, ' ');
             text += '<' + r.key;
             appendAttributes(text, r.attributes);
-            text += ">\n";
-            open.push_back(&r);
+            // Nothing, or only a text, goes on the tag's own line.
+            if (r.children == 0) {
+                text += "></" + r.key + ">\n";
+            } else if (r.children == 1 && nodes[i + 1].type == clXMLNode::TYPE_ELEMENT &&
+                       nodes[i + 1].children == 0) {
+                text += '>' + nodes[i + 1].key + "</" + r.key + ">\n";
+                lineEnds.push_back(text.size());
+                ++i;
+            } else {
+                text += ">\n";
+                open.push_back(&r);
+            }
             break;
         case clXMLNode::TYPE_EMPTY_TAG:
             text.append(width, ' ');
@@ -308,10 +320,41 @@ std::string expectedExport(const Records& nodes, std::vector<std::size_t>& lineE
     return text;
 }
 
+// root's print: the layout without the document's XML head.
 std::string exportOf(const clXML& document) {
+    std::ostringstream out;
+    document.root.print(&out, 0);
+    return out.str();
+}
+
+std::string documentPrintOf(const clXML& document) {
     std::ostringstream out;
     document.print(&out);
     return out.str();
+}
+
+// The document's print, from root's: a leading byte-order mark's line cut
+// to the mark (and its line end too when the XML declaration follows),
+// and that declaration, when it opens the document, without indentation.
+std::string expectedDocumentText(const Records& nodes, const std::string& exported,
+                                 const std::vector<std::size_t>& lineEnds) {
+    const std::string mark = "\xEF\xBB\xBF";
+    std::string head;
+    std::size_t next = 0;
+    std::size_t from = 0;  // where the rest of root's text starts
+    if (!nodes.empty() && nodes[0].type == clXMLNode::TYPE_ELEMENT && nodes[0].children == 0 &&
+        nodes[0].key.rfind(mark, 0) == 0 && nodes[0].key.find_first_not_of(" \t\r\n", mark.size()) == std::string::npos) {
+        head = mark + '\n';
+        from = lineEnds[0];
+        next = 1;
+    }
+    if (next < nodes.size() && nodes[next].type == clXMLNode::TYPE_DECLARATION && nodes[next].key == "xml" &&
+        nodes[next].children == 0) {
+        if (next == 1) head = mark;
+        head += exported.substr(from + 2, lineEnds[next] - from - 2);
+        from = lineEnds[next];
+    }
+    return head + exported.substr(from);
 }
 
 // The files' writer: large blocks, no flushes.
@@ -484,8 +527,11 @@ std::string checkTree(const clXML& document, std::size_t limit, Records& nodes,
     if (exported != expectedExport(nodes, lineEnds))
         return std::string("the export is not the writer's text for the tree (") + when + ")";
     if (!document.isLoad() && !exported.empty()) return "a document without nodes exported something";
-    if (blockExportOf(document) != exported)
-        return std::string("the block export differs from print (") + when + ")";
+    const std::string asXml = documentPrintOf(document);
+    if (asXml != expectedDocumentText(nodes, exported, lineEnds))
+        return std::string("the document's print is not root's with an XML head (") + when + ")";
+    if (blockExportOf(document) != asXml)
+        return std::string("the block export differs from the document's print (") + when + ")";
     fault = checkReplacement(document, nodes, exported, lineEnds);
     return fault.empty() ? fault : fault + " (" + when + ")";
 }

@@ -10,6 +10,13 @@
 #include <sstream>
 #include <streambuf>
 
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "host_lines.h"
 #include "xml_fixture.h"
 
@@ -48,12 +55,23 @@ protected:
         return out.str();
     }
 
+    // A directory of this test's own, removed after it.
+    std::string scratch() {
+        const std::filesystem::path dir =
+            std::filesystem::temp_directory_path() /
+            (std::string("qor_writer_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir);
+        scratchDir = dir.string();
+        return scratchDir;
+    }
+    void TearDown() override {
+        if (!scratchDir.empty()) std::filesystem::remove_all(scratchDir);
+    }
+    std::string scratchDir;
+
     std::string exported() {
-        const std::string path =
-            (std::filesystem::temp_directory_path() /
-             (std::string("qor_writer_") + ::testing::UnitTest::GetInstance()->current_test_info()->name()))
-                .string();
-        doc.exportFile(path);
+        const std::string path = scratch() + "/export.xml";
+        EXPECT_TRUE(doc.exportFile(path));
         std::ifstream in(path, std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         in.close();
@@ -74,26 +92,93 @@ TEST_F(Writer, WritesTheWorkedExample) {
         "  <!-- movie header -->\n"
         "  <swf version=\"10\" note=\"\">\n"
         "    <FileAttributes allowABC=\"1\" hidden=\"\"/>\n"
-        "    <Title>\n"
-        "Hello\n"
-        "    </Title>\n"
+        "    <Title>Hello</Title>\n"
         "  </swf>\n";
-    EXPECT_EQ(expected.size(), 179u);
-    EXPECT_EQ(printed(), expected);
-    EXPECT_EQ(exported(), qor_test::hostLines(expected));  // 187 bytes where newlines are CR LF
+    EXPECT_EQ(expected.size(), 173u);
+    EXPECT_EQ(printOf(doc.root, 0), expected);
+    // As a document, XML: the declaration starts the text.
+    EXPECT_EQ(printed(), expected.substr(2));
+    EXPECT_EQ(exported(), qor_test::hostLines(expected.substr(2)));  // 177 bytes where newlines are CR LF
 }
 
 TEST_F(Writer, WritesNothingForAnEmptyDocumentAndEmptiesTheFile) {
     EXPECT_EQ(printed(), "");
     EXPECT_EQ(exported(), "");
-    doc.exportFile("/nonexistent-dir/x.xml");  // silently writes nothing
 }
 
-TEST_F(Writer, NeverWritesAnOpeningTagAsSelfClosing) {
+// An export tells whether the file was written whole.
+TEST_F(Writer, ExportAnswersFalseWhenTheFileIsNotWritten) {
+    parse("<a>x</a>");
+    const std::string dir = scratch();
+    EXPECT_FALSE(doc.exportFile(dir + "/missing/x.xml"));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/missing"));
+    EXPECT_FALSE(doc.exportFile(dir));  // a directory is no file
+#ifndef _WIN32
+    // Files that may not grow past 100 bytes: a 400-byte export fails only
+    // when the stream's buffer goes out at the close, an 84 KB one on the way.
+    for (int levels : {10, 200}) {
+        doc.root.removeChildren();
+        clXMLNode* parent = &doc.root;
+        for (int i = 0; i < levels; ++i) parent = node<clXMLNodeTag>(parent, "level");
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const rlimit limit{100, 100};
+            std::signal(SIGXFSZ, SIG_IGN);
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+            _exit(doc.exportFile(dir + "/cut.xml") ? 1 : 0);
+        }
+        int status = -1;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << levels << " levels: a cut-short export answered true";
+    }
+#endif
+}
+
+// What exportStream writes, set against what exportSize says it would.
+void expectSizeOfExport(const clXML& doc, const std::string& what) {
+    std::ostringstream out;
+    doc.exportStream(&out);
+    const std::string bytes = out.str();
+    const clXMLNode::clTextSize size = doc.exportSize();
+    EXPECT_EQ(size.bytes, bytes.size()) << what;
+    EXPECT_EQ(size.newlines, static_cast<std::uintmax_t>(std::count(bytes.begin(), bytes.end(), '\n'))) << what;
+    EXPECT_EQ(doc.exportSize(false).bytes, bytes.size()) << what;
+}
+
+// A document is written as XML allows it: a leading byte-order mark bare,
+// on a line of its own only when no declaration follows, and the
+// declaration that opens the document at the start of its line. A
+// node's own print, root's too, keeps the layout.
+TEST_F(Writer, WritesTheDocumentsHeadAsXmlAllows) {
+    const std::string mark = "\xEF\xBB\xBF";
+    const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+    const std::pair<std::string, std::string> cases[] = {
+        {declaration + "\r\n<a/>", declaration + "\n  <a/>\n"},
+        {mark + declaration + "<a/>", mark + declaration + "\n  <a/>\n"},
+        {mark + "\r\n \t" + declaration + "<a/>", mark + declaration + "\n  <a/>\n"},
+        {mark + "\n<a/>", mark + "\n  <a/>\n"},
+        {mark + "<!--c-->" + declaration, mark + "\n  <!--c-->\n  " + declaration + "\n"},
+        {"<!--c-->" + declaration + "<a/>", "  <!--c-->\n  " + declaration + "\n  <a/>\n"},
+        {"<?xml-stylesheet href=\"s\"?><a/>", "  <?xml-stylesheet href=\"s\"?>\n  <a/>\n"},
+        {mark + "x<a/>", mark + "x\n  <a/>\n"},
+    };
+    for (const auto& c : cases) {
+        parse(c.first);
+        EXPECT_EQ(printed(), c.second) << c.first;
+        EXPECT_EQ(exported(), qor_test::hostLines(c.second)) << c.first;
+        expectSizeOfExport(doc, c.first);
+    }
+    parse(mark + declaration);
+    EXPECT_EQ(printOf(doc.root, 0), mark + "\n  " + declaration + "\n");
+}
+
+TEST_F(Writer, WritesAnEmptyOpeningTagOnOneLineNeverSelfClosing) {
     clXMLNodeTag a;
     a.setTag("a");
-    EXPECT_EQ(printOf(a, 2), "  <a>\n  </a>\n");
-    EXPECT_EQ(printOf(a, -4), "<a>\n</a>\n");
+    EXPECT_EQ(printOf(a, 2), "  <a></a>\n");
+    EXPECT_EQ(printOf(a, -4), "<a></a>\n");
 }
 
 // Every kind writes each attribute as name="value", an empty value too;
@@ -101,7 +186,7 @@ TEST_F(Writer, NeverWritesAnOpeningTagAsSelfClosing) {
 TEST_F(Writer, WritesEveryAttributeQuotedInEveryKind) {
     const clXMLNode::tyAttributeList attributes{{"e", ""}, {"", ""}, {"", "v"}, {"q", "say \"hi\""}, {"a", "it's"}};
     const std::string written = " e=\"\" =\"v\" q='say \"hi\"' a=\"it's\"";
-    EXPECT_EQ(printOf(*loose<clXMLNodeTag>("t", attributes), 0), "<t" + written + ">\n</t>\n");
+    EXPECT_EQ(printOf(*loose<clXMLNodeTag>("t", attributes), 0), "<t" + written + "></t>\n");
     EXPECT_EQ(printOf(*loose<clXMLNodeEmptyTag>("s", attributes), 0), "<s" + written + "/>\n");
     EXPECT_EQ(printOf(*loose<clXMLNodeDeclaration>("d", attributes), 0), "<?d" + written + "?>\n");
     EXPECT_EQ(printOf(*loose<clXMLNodeDeclaration>("xml"), 2), "  <?xml?>\n");
@@ -124,17 +209,34 @@ TEST_F(Writer, QuotesEveryValueByWhatItHolds) {
     }
 }
 
-TEST_F(Writer, WritesBytesUnescapedAndTextFlushLeft) {
-    parse("<a v=\"<&'\"><b>  x &amp; \"z\"\r\n\t</b></a>");
-    EXPECT_EQ(printed(),
-              "  <a v=\"<&'\">\n"
-              "    <b>\n"
-              "x &amp; \"z\"\r\n\t\n"
-              "    </b>\n"
-              "  </a>\n");
+// Text that is an element's only content is written between its tags as
+// it is: there every byte, white space too, is content. Text beside other
+// nodes goes on lines of its own, flush left.
+TEST_F(Writer, WritesTextOnlyElementsOnOneLineAndOtherTextFlushLeft) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"<a v=\"<&'\"><b>  x &amp; \"z\"\r\n\t</b></a>",
+         "  <a v=\"<&'\">\n    <b>x &amp; \"z\"\r\n\t</b>\n  </a>\n"},
+        {"<xmp:CreateDate>2020-07-28T11:57:36+02:00</xmp:CreateDate>",
+         "  <xmp:CreateDate>2020-07-28T11:57:36+02:00</xmp:CreateDate>\n"},
+        {"<t>ends in white space \t\r\n </t>", "  <t>ends in white space \t\r\n </t>\n"},
+        {"<e></e><f x=\"1\">\r\n  </f>", "  <e></e>\n  <f x=\"1\"></f>\n"},
+        {"<c>\n <![CDATA[ <b> ]]>\n</c>", "  <c><![CDATA[ <b> ]]></c>\n"},
+        {"<m>a<b/>c</m>", "  <m>\na\n    <b/>\nc\n  </m>\n"},
+        {"<m>a<!--c--></m>", "  <m>\na\n    <!--c-->\n  </m>\n"},
+        {"<m>a<![CDATA[b]]></m>", "  <m>\na\n<![CDATA[b]]>\n  </m>\n"},
+    };
+    for (const auto& c : cases) {
+        parse(c.first);
+        EXPECT_EQ(printed(), c.second) << c.first;
+    }
     clXMLNodeElement text;
     text.setElement("  <&\"\r\n");
     EXPECT_EQ(printOf(text, 8), "  <&\"\r\n\n");
+    // Character data with a node under it (built by hand) is not a text.
+    clXMLNodeTag tag;
+    tag.setTag("t");
+    node<clXMLNodeComment>(node<clXMLNodeElement>(&tag, "x"), "c");
+    EXPECT_EQ(printOf(tag, 0), "<t>\nx\n    <!--c-->\n</t>\n");
 }
 
 TEST_F(Writer, WritesCommentsAsStored) {
@@ -162,7 +264,7 @@ TEST_F(Writer, RoundTripsAParsedDocumentToItsLayout) {
         "<?xml version='1.0'?>\r\n<!DOCTYPE swf>\r\n<swf version=\"8\">\r\n  <a b=\"\" c = 'x\"y' />\r\n"
         "  <t>hi<![CDATA[ <b> ]]></t>\r\n\t<?pi x?>\r\n</swf>\r\n";
     const std::string layout =
-        "  <?xml version=\"1.0\"?>\n"
+        "<?xml version=\"1.0\"?>\n"
         "<!DOCTYPE swf>\n"
         "  <swf version=\"8\">\n"
         "    <a b=\"\" c='x\"y'/>\n"
@@ -202,17 +304,6 @@ TEST_F(Writer, FlushesACallersStreamAtEveryLineEnd) {
     doc.exportStream(&exported);
     EXPECT_EQ(blocks.str(), buffer.str());
     EXPECT_EQ(blocks.syncs, 0);
-}
-
-// What exportStream writes, set against what exportSize says it would.
-void expectSizeOfExport(const clXML& doc, const std::string& what) {
-    std::ostringstream out;
-    doc.exportStream(&out);
-    const std::string bytes = out.str();
-    const clXMLNode::clTextSize size = doc.exportSize();
-    EXPECT_EQ(size.bytes, bytes.size()) << what;
-    EXPECT_EQ(size.newlines, static_cast<std::uintmax_t>(std::count(bytes.begin(), bytes.end(), '\n'))) << what;
-    EXPECT_EQ(doc.exportSize(false).bytes, bytes.size()) << what;
 }
 
 std::string nested(int depth, const std::string& open, const std::string& inner, const std::string& close) {
@@ -287,9 +378,9 @@ public:
     static long formatted;
 
 protected:
-    void formatOpening(clLines& line, int width) const override {
+    bool formatOpening(clLines& line, int width) const override {
         ++formatted;
-        clXMLNodeTag::formatOpening(line, width);
+        return clXMLNodeTag::formatOpening(line, width);
     }
 };
 long CountedTag::formatted = 0;

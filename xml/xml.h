@@ -106,19 +106,26 @@ public:
     /// named name, or a shared empty string.
     const std::string& getElement(const std::string& name) const;
 
-    /// Writes the document to standard output, flushing at every line end.
+    /// Writes the document to standard output as XML, flushing at every
+    /// line end: root's print, but a leading byte-order mark is written
+    /// bare (on a line of its own only when no XML declaration follows it)
+    /// and an XML declaration that opens the document starts its line, as
+    /// XML requires.
     void print() const;
-    /// Writes the document to out, flushing at every line end.
+    /// The same, to out.
     void print(std::ostream* out) const;
-    /// Writes the same bytes to out in large blocks, without flushing.
+    /// Writes the same bytes as print to out in large blocks, without
+    /// flushing.
     void exportStream(std::ostream* out) const;
     /// Bytes exportStream writes, and how many of them are '\n', without
     /// writing: room to reserve before exporting.
     /// Without countNewlines, the count of '\n' is left at 0, for half the cost.
     clXMLNode::clTextSize exportSize(bool countNewlines = true) const;
-    /// Writes the document into the file at path (host text mode), emptying
-    /// or creating it. An unopenable path writes nothing.
-    void exportFile(const std::string& path);
+    /// Writes the document as print does into the file at path (host text
+    /// mode), emptying or creating it. True only when the file was opened,
+    /// every byte written and the file closed; false leaves a missing,
+    /// empty or cut-short file.
+    bool exportFile(const std::string& path);
 
     clXMLNode root;
 };

@@ -122,15 +122,16 @@ void clXMLNode::write(clLines& text, std::ostream* out, int width, bool flushEac
     const clXMLNode* cur = this;
     int curWidth = width;
     for (;;) {
-        cur->formatOpening(text, curWidth);
+        bool opened = cur->formatOpening(text, curWidth);
         if (!emit(true)) return;
-        if (cur->firstChild) {
+        if (opened && cur->firstChild) {
             cur = static_cast<const clXMLNode*>(cur->firstChild);
             curWidth += 2;
             continue;
         }
         for (;;) {
-            cur->formatClosing(text, curWidth);
+            if (opened) cur->formatClosing(text, curWidth);
+            opened = true;  // every node above cur was opened
             if (cur == this) {
                 emit(false);
                 return;
@@ -184,7 +185,7 @@ char* clXMLNode::clLines::extend(std::size_t count) {
     return room;
 }
 
-void clXMLNode::formatOpening(clLines&, int) const {}
+bool clXMLNode::formatOpening(clLines&, int) const { return true; }
 void clXMLNode::formatClosing(clLines&, int) const {}
 
 void clXMLNode::appendLine(clLines& line, int width, std::string_view open, bool withAttributes,
@@ -235,11 +236,38 @@ void clXMLNode::appendLine(clLines& line, int width, std::string_view open, bool
     put(close.data(), closeSize);
 }
 
+void clXMLNode::appendPieces(clLines& line, std::initializer_list<std::string_view> pieces) {
+    std::size_t size = 0;
+    for (std::string_view piece : pieces) size += piece.size();
+    if (clTextSize* const counted = line.measuring()) {
+        counted->bytes += size;
+        if (line.countsNewlines()) {
+            for (std::string_view piece : pieces) counted->newlines += newlinesIn(piece);
+        }
+        return;
+    }
+    char* out = line.extend(size);
+    for (std::string_view piece : pieces) {
+        if (piece.empty()) continue;
+        std::memcpy(out, piece.data(), piece.size());
+        out += piece.size();
+    }
+}
+
 clXMLNodeTag::clXMLNodeTag() { setType(TYPE_TAG); }
 clXMLNodeTag::~clXMLNodeTag() = default;
 
-void clXMLNodeTag::formatOpening(clLines& line, int width) const {
-    appendLine(line, width, "<", true, ">\n");
+bool clXMLNodeTag::formatOpening(clLines& line, int width) const {
+    // Nothing, or one node of character data with nothing under it: text
+    // whose every byte is content, so the layout adds none around it.
+    const auto* only = static_cast<const clXMLNode*>(firstChild);
+    if (only && (only != lastChild || only->type != TYPE_ELEMENT || only->firstChild)) {
+        appendLine(line, width, "<", true, ">\n");
+        return true;
+    }
+    appendLine(line, width, "<", true, ">");
+    appendPieces(line, {only ? std::string_view(only->key) : std::string_view(), "</", key, ">\n"});
+    return false;
 }
 
 void clXMLNodeTag::formatClosing(clLines& line, int width) const {
@@ -249,29 +277,33 @@ void clXMLNodeTag::formatClosing(clLines& line, int width) const {
 clXMLNodeEmptyTag::clXMLNodeEmptyTag() { setType(TYPE_EMPTY_TAG); }
 clXMLNodeEmptyTag::~clXMLNodeEmptyTag() = default;
 
-void clXMLNodeEmptyTag::formatOpening(clLines& line, int width) const {
+bool clXMLNodeEmptyTag::formatOpening(clLines& line, int width) const {
     appendLine(line, width, "<", true, "/>\n");
+    return true;
 }
 
 clXMLNodeElement::clXMLNodeElement() { setType(TYPE_ELEMENT); }
 clXMLNodeElement::~clXMLNodeElement() = default;
 
-void clXMLNodeElement::formatOpening(clLines& line, int) const {
+bool clXMLNodeElement::formatOpening(clLines& line, int) const {
     appendLine(line, 0, "", false, "\n");  // flush left at every depth
+    return true;
 }
 
 clXMLNodeDeclaration::clXMLNodeDeclaration() { setType(TYPE_DECLARATION); }
 clXMLNodeDeclaration::~clXMLNodeDeclaration() = default;
 
-void clXMLNodeDeclaration::formatOpening(clLines& line, int width) const {
+bool clXMLNodeDeclaration::formatOpening(clLines& line, int width) const {
     appendLine(line, width, "<?", true, "?>\n");
+    return true;
 }
 
 clXMLNodeComment::clXMLNodeComment() { setType(TYPE_COMMENT); }
 clXMLNodeComment::~clXMLNodeComment() = default;
 
-void clXMLNodeComment::formatOpening(clLines& line, int width) const {
+bool clXMLNodeComment::formatOpening(clLines& line, int width) const {
     appendLine(line, width, "<!--", false, "-->\n");
+    return true;
 }
 
 }  // namespace utility

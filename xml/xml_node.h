@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -37,6 +38,10 @@ public:
     /// Writes this node and its subtree to out, this node indented by width
     /// spaces and each level below by two more; every line end flushes out.
     /// Each node is written by its own kind's rule; the walk is iterative.
+    /// An element that holds nothing, or only one node of character data,
+    /// takes one line, its text byte for byte between its tags: there the
+    /// white space is content. Character data beside other nodes is written
+    /// on lines of its own, flush left.
     virtual void print(std::ostream* out, int width) const;
 
     /// Writes the same bytes as print, handed to out in large blocks and
@@ -100,9 +105,14 @@ protected:
     };
 
     /// A kind's rule: what it writes before its children and after them,
-    /// appended to line (at most one line each, ending in '\n').
-    virtual void formatOpening(clLines& line, int width) const;
+    /// appended to line (at most one line each, ending in '\n'). False
+    /// when the opening line holds the children too: the walk then writes
+    /// neither them nor the closing line.
+    virtual bool formatOpening(clLines& line, int width) const;
     virtual void formatClosing(clLines& line, int width) const;
+
+    /// Appends the pieces as they stand (a measuring line counts them).
+    static void appendPieces(clLines& line, std::initializer_list<std::string_view> pieces);
 
     /// The one walk behind print, printBlocks and printedSize: each node's
     /// rule appends to text, which is handed to out (when given) in blocks.
@@ -118,14 +128,15 @@ protected:
                     std::string_view close) const;
 };
 
-/// An element with content: `<name ...>`, its children, `</name>`.
+/// An element with content: `<name ...>`, its children, `</name>`; on one
+/// line when it holds nothing or only one node of character data.
 class QOR_API clXMLNodeTag : public clXMLNode {
 public:
     clXMLNodeTag();
     ~clXMLNodeTag() override;
 
 protected:
-    void formatOpening(clLines& line, int width) const override;
+    bool formatOpening(clLines& line, int width) const override;
     void formatClosing(clLines& line, int width) const override;
 };
 
@@ -136,7 +147,7 @@ public:
     ~clXMLNodeEmptyTag() override;
 
 protected:
-    void formatOpening(clLines& line, int width) const override;
+    bool formatOpening(clLines& line, int width) const override;
 };
 
 /// Character data; its key is the text.
@@ -146,7 +157,7 @@ public:
     ~clXMLNodeElement() override;
 
 protected:
-    void formatOpening(clLines& line, int width) const override;
+    bool formatOpening(clLines& line, int width) const override;
 };
 
 /// A processing instruction, `<?name ...?>`, such as the XML declaration;
@@ -157,7 +168,7 @@ public:
     ~clXMLNodeDeclaration() override;
 
 protected:
-    void formatOpening(clLines& line, int width) const override;
+    bool formatOpening(clLines& line, int width) const override;
 };
 
 /// `<!-- ... -->`; its key is the text between the markers.
@@ -167,7 +178,7 @@ public:
     ~clXMLNodeComment() override;
 
 protected:
-    void formatOpening(clLines& line, int width) const override;
+    bool formatOpening(clLines& line, int width) const override;
 };
 
 }  // namespace utility

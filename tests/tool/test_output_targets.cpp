@@ -35,8 +35,8 @@ std::string movieWithData(std::size_t dataBytes, char fill = 'A') {
 }
 
 std::string patched(std::size_t dataBytes, char fill = 'A') {
-    return declaration + hostLines("\n  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n    <data>\n" +
-                                   std::string(dataBytes, fill) + "\n    </data>\n  </swf>\n");
+    return declaration + hostLines("\n  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n    <data>" +
+                                   std::string(dataBytes, fill) + "</data>\n  </swf>\n");
 }
 
 class ToolOutputTargets : public ::testing::Test {

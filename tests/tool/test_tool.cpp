@@ -35,9 +35,7 @@ const std::string patchedMovie = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?
     "    <!-- header -->\n"
     "    <Header frames=\"1\">\n"
     "      <FileAttributes hasMetaData=\"0\" note=\"\" allowABC=\"1\"/>\n"
-    "      <Title lang=\"\">\n"
-    "Hello\n"
-    "      </Title>\n"
+    "      <Title lang=\"\">Hello</Title>\n"
     "    </Header>\n"
     "  </swf>\n");
 
@@ -188,9 +186,7 @@ TEST_F(ToolOutput, DocumentWithoutDeclarationIsKeptWhole) {
     EXPECT_EQ(run({input, output}).status, 0);
     EXPECT_EQ(readFile(output), declaration + hostLines("  <swf version=\"10\">\n"
                                                         "    <FileAttributes allowABC=\"1\"/>\n"
-                                                        "    <t>\n"
-                                                        "a > b\n"
-                                                        "    </t>\n"
+                                                        "    <t>a > b</t>\n"
                                                         "  </swf>\n"));
 
     writeFile(input, "<!-- a > b --><swf version=\"8\"><FileAttributes x=\"1\"/></swf>");

@@ -1,6 +1,7 @@
 // Well-formed in, well-formed out: legal XML in each of its forms, and a
-// few hundred random documents, through the built tool, each output held
-// to its input by a real XML parser (xml_equivalence.py, Python's expat).
+// few hundred random documents, through the built tool and the library's
+// export, each output held to its input by a real XML parser
+// (xml_equivalence.py, Python's expat).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -16,6 +17,7 @@
 #endif
 
 #include "tool_runner.h"
+#include "xml/xml.h"
 
 namespace {
 
@@ -67,10 +69,12 @@ protected:
 #endif
     }
 
-    // Runs the tool on each form and the checker on all of them at once.
+    // Runs the tool on each form, and the library's export, and the
+    // checker on all of them at once.
     void expectKeptByTheTool(const std::vector<Form>& forms) {
 #ifndef _WIN32
         std::vector<std::string> pairs;
+        std::vector<std::string> exports{"--export"};
         for (const Form& form : forms) {
             const std::string input = dir.path(form.name + ".xml");
             const std::string output = dir.path(form.name + ".out.xml");
@@ -80,10 +84,19 @@ protected:
             EXPECT_EQ(result.out, bothChanged) << form.name;
             pairs.push_back(input);
             pairs.push_back(output);
+
+            const std::string exported = dir.path(form.name + ".export.xml");
+            qor::utility::clXML document(input);
+            EXPECT_TRUE(document.exportFile(exported)) << form.name;
+            exports.push_back(input);
+            exports.push_back(exported);
         }
         const Verdict verdict = check(dir, pairs);
         EXPECT_EQ(verdict.status, 0) << verdict.report;
         EXPECT_EQ(verdict.report, "");
+        const Verdict exportVerdict = check(dir, exports);
+        EXPECT_EQ(exportVerdict.status, 0) << exportVerdict.report;
+        EXPECT_EQ(exportVerdict.report, "");
 #else
         (void)forms;
 #endif
@@ -186,6 +199,31 @@ TEST_F(XmlForms, EveryLegalFormComesOutWellFormedAndTheSame) {
          "<swf version=\"8\"><FileAttributes hasMetaData=\"0\"></FileAttributes></swf>"},
         {"namespaces",
          "<swf xmlns:x=\"urn:x\" version=\"8\"><x:a x:b=\"1\"/><FileAttributes x:c=\"\"/></swf>"},
+        {"metadata",
+         movie(declaration, "<FileAttributes hasMetaData=\"1\" useNetwork=\"1\"/>",
+               "      <Metadata>\n"
+               "        <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+               "          <rdf:Description rdf:about=\"\" xmlns:xmp=\"urn:example:xmp/1.0/\"\n"
+               "              xmlns:xmpMM=\"urn:example:xmp/1.0/mm/\">\n"
+               "            <xmp:CreatorTool>Authoring Tool 11.0</xmp:CreatorTool>\n"
+               "            <xmp:CreateDate>2020-07-28T11:57:36+02:00</xmp:CreateDate>\n"
+               "            <xmp:MetadataDate>2020-07-28T11:58:02+02:00</xmp:MetadataDate>\n"
+               "            <xmpMM:InstanceID>xmp.iid:2C1D7A3B4F20681188C6E1A2B3C4D5E6</xmpMM:InstanceID>\n"
+               "            <xmpMM:DocumentID>xmp.did:2C1D7A3B4F20681188C6E1A2B3C4D5E6</xmpMM:DocumentID>\n"
+               "          </rdf:Description>\n"
+               "        </rdf:RDF>\n"
+               "      </Metadata>\n")},
+        {"empty_elements",
+         movie(declaration, plainFileAttributes,
+               "      <Title></Title>\n      <Label name=\"a\">\n      </Label>\n      <Text>  \r\n  </Text>\n")},
+        {"cdata_only",
+         movie(declaration, plainFileAttributes,
+               "      <Script><![CDATA[ if (a < b) trace(\"x\"); ]]></Script>\n"
+               "      <Script>\n        <![CDATA[\n  kept\n]]>\n      </Script>\n")},
+        {"text_ending_in_white_space",
+         movie(declaration, plainFileAttributes,
+               "      <Title>Hello \t</Title>\n      <Caption>two lines\n</Caption>\n"
+               "      <Note>\tindented\n      </Note>\n")},
         {"standalone_declaration",
          "<?xml version='1.0' encoding='utf-8' standalone='yes' ?>\n<swf version=\"8\"><FileAttributes/></swf>"},
     };
@@ -362,6 +400,14 @@ private:
         if (latin1 && name == "N\xC3\xA9") name = "N\xE9";
         std::string text = "<" + name + attributes(below(4), {"x", "y", "label", "value", "target", "id"});
         if (below(2)) return text + optionalSpace() + "/>";
+        // Text alone, or nothing, where each byte of it is content.
+        static const char* const ends[] = {"", " ", "\t", " \n", "\r\n  "};
+        switch (below(8)) {
+        case 0: return text + ">" + characters() + pick(ends) + "</" + name + ">";
+        case 1: return text + ">" + (below(2) ? "" : indent(depth + 1)) + "</" + name + ">";
+        case 2: return text + ">" + (below(2) ? "" : indent(depth + 1)) + section() + "</" + name + ">";
+        default: break;
+        }
         return text + optionalSpace() + ">" + content(depth + 1) + indent(depth) + "</" + name + optionalSpace() + ">";
     }
 
@@ -410,32 +456,68 @@ TEST_F(XmlForms, TheCheckerTellsEveryChange) {
 #ifndef _WIN32
     const std::string input =
         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<!DOCTYPE swf>\n<swf version=\"8\"><!-- c --><?pi a='1'?>"
-        "<FileAttributes/><FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>";
+        "<FileAttributes/><FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t>"
+        "<d>2020 </d><e></e><f><![CDATA[z]]></f></swf>";
     const std::string line = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n";
     const std::string good = "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
                              "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">\nx\n<![CDATA[y]]></t></swf>";
     const std::string doctype = "<!DOCTYPE swf>\n";
+    // Elements that hold only text, or nothing, go before "</swf>": as they
+    // were, or with the layout's white space added.
+    auto with = [](std::string output, const std::string& texts) {
+        return output.insert(output.rfind("</swf>"), texts);
+    };
+    const std::string texts = "<d>2020 </d><e></e><f><![CDATA[z]]></f>";
     const std::vector<std::pair<std::string, std::string>> outputs = {
-        {"good", line + doctype + good},
-        {"bare name", line + doctype + "<swf version=\"10\"><FileAttributes allowABC=\"1\"/><FrameLabel label/></swf>"},
-        {"fixed line", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + doctype + good},
-        {"no upgrade", line + doctype + "<swf version=\"8\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
-                                        "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>"},
-        {"attribute order", line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
-                                             "<FrameLabel label=\"\"/><t b=\"2\" a=\"1\">x<![CDATA[y]]></t></swf>"},
-        {"section as text", line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
-                                             "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">xy</t></swf>"},
-        {"no comment", line + doctype + "<swf version=\"10\"><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
-                                        "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>"},
-        {"instruction data", line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"2\"?><FileAttributes allowABC=\"1\"/>"
-                                              "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>"},
-        {"no doctype", line + good},
+        {"good", with(line + doctype + good, texts)},
+        {"bare name",
+         with(line + doctype + "<swf version=\"10\"><FileAttributes allowABC=\"1\"/><FrameLabel label/></swf>", texts)},
+        {"fixed line", with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + doctype + good, texts)},
+        {"no upgrade",
+         with(line + doctype + "<swf version=\"8\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
+                               "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>",
+              texts)},
+        {"attribute order",
+         with(line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
+                               "<FrameLabel label=\"\"/><t b=\"2\" a=\"1\">x<![CDATA[y]]></t></swf>",
+              texts)},
+        {"section as text",
+         with(line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
+                               "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">xy</t></swf>",
+              texts)},
+        {"no comment",
+         with(line + doctype + "<swf version=\"10\"><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
+                               "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>",
+              texts)},
+        {"instruction data",
+         with(line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"2\"?><FileAttributes allowABC=\"1\"/>"
+                               "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>",
+              texts)},
+        {"no doctype", with(line + good, texts)},
+        {"text padded", with(line + doctype + good, "<d>\n2020 \n</d><e></e><f><![CDATA[z]]></f>")},
+        {"text trimmed", with(line + doctype + good, "<d>2020</d><e></e><f><![CDATA[z]]></f>")},
+        {"empty padded", with(line + doctype + good, "<d>2020 </d><e>\n  </e><f><![CDATA[z]]></f>")},
+        {"section padded", with(line + doctype + good, "<d>2020 </d><e></e><f>\n<![CDATA[z]]></f>")},
     };
     writeFile(dir.path("in.xml"), input);
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         SCOPED_TRACE(outputs[i].first);
         writeFile(dir.path("out.xml"), outputs[i].second);
         const Verdict verdict = check(dir, {dir.path("in.xml"), dir.path("out.xml")});
+        EXPECT_EQ(verdict.status, i == 0 ? 0 : 1) << verdict.report;
+        EXPECT_EQ(verdict.report.empty(), i == 0) << verdict.report;
+    }
+    // An export is the input, declaration and all, without the rules.
+    const std::vector<std::pair<std::string, std::string>> exports = {
+        {"good", input},
+        {"upgraded", line + doctype + with(good, texts)},
+        {"declaration changed", "<?xml version=\"1.0\"?>" + input.substr(line.size() - 1)},
+        {"no declaration", input.substr(line.size())},
+    };
+    for (std::size_t i = 0; i < exports.size(); ++i) {
+        SCOPED_TRACE(std::string("export: ") + exports[i].first);
+        writeFile(dir.path("out.xml"), exports[i].second);
+        const Verdict verdict = check(dir, {"--export", dir.path("in.xml"), dir.path("out.xml")});
         EXPECT_EQ(verdict.status, i == 0 ? 0 : 1) << verdict.report;
         EXPECT_EQ(verdict.report.empty(), i == 0) << verdict.report;
     }

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Holds what the tool wrote to what it read, through a real XML parser.
 
-    python3 xml_equivalence.py INPUT OUTPUT [INPUT OUTPUT ...]
+    python3 xml_equivalence.py [--export] INPUT OUTPUT [INPUT OUTPUT ...]
 
 For each pair, INPUT must be well-formed XML, and OUTPUT must be too and
 read the same, with Python's expat, but for what the tool changes:
@@ -11,8 +11,14 @@ read the same, with Python's expat, but for what the tool changes:
   allowABC="1" as its last attribute;
 - OUTPUT begins with the line <?xml version="1.0" encoding="E"?>, E being
   the encoding INPUT's own declaration names, UTF-8 when it names none;
-- character data may differ in white space at its ends (the layout), and
-  a processing instruction's data comes out as name="value" pairs.
+- character data beside other content may differ in white space at its
+  ends (the layout); the text of an element that holds nothing else (or
+  white space and one CDATA section) must be the same, but for the
+  leading spaces, CRs and LFs that reading drops;
+- a processing instruction's data comes out as name="value" pairs.
+
+With --export, OUTPUT is the library's export of INPUT: neither rule
+applies, and its XML declaration, if any, must say what INPUT's says.
 
 Elements, attributes (names, values, order), comments, processing
 instructions, CDATA sections, the document type and what its internal
@@ -24,6 +30,7 @@ import sys
 import xml.parsers.expat as expat
 
 WHITE_SPACE = " \t\r\n"
+DROPPED = " \r\n"  # what reading drops in front of character data
 
 
 class NotWellFormed(Exception):
@@ -71,10 +78,8 @@ def read(path):
     def flush():
         chunk = "".join(text)
         text.clear()
-        if in_section[0]:
-            events.append(("text", chunk))
-        elif chunk.strip(WHITE_SPACE):
-            events.append(("text", chunk.strip(WHITE_SPACE)))
+        if chunk:
+            events.append(("text" if in_section[0] else "chars", chunk))
 
     def event(*item):
         flush()
@@ -94,7 +99,7 @@ def read(path):
     parser.specified_attributes = True
     parser.buffer_text = True
     parser.XmlDeclHandler = lambda version, encoding, standalone: declaration.update(
-        version=version, encoding=encoding)
+        version=version, encoding=encoding, standalone=standalone)
     parser.StartElementHandler = lambda name, attributes: event(
         "element", name, tuple(zip(attributes[0::2], attributes[1::2])))
     parser.EndElementHandler = lambda name: event("/element", name)
@@ -119,6 +124,50 @@ def read(path):
     return data, declaration, events
 
 
+def text_only_elements(events):
+    """Ordinals of the elements that hold one piece of character data, or
+    nothing, once the white space that reading drops is gone: the text of
+    these is written as it is."""
+    whole, stack, ordinal = set(), [], -1
+    for item in events:
+        if item[0] == "element":
+            ordinal += 1
+            if stack:
+                stack[-1][1].append("element")
+            stack.append((ordinal, []))
+        elif item[0] == "/element":
+            number, content = stack.pop()
+            if content in ([], ["chars"], ["cdata", "/cdata"], ["cdata", "text", "/cdata"]):
+                whole.add(number)
+        elif stack and not (item[0] == "chars" and not item[1].strip(DROPPED)):
+            stack[-1][1].append(item[0])
+    return whole
+
+
+def laid_out(events, whole, source):
+    """Character data as compared: whole in the elements numbered in whole
+    (less what reading drops, in the source), else without white space at
+    its ends, and gone when nothing else is left."""
+    out, stack, ordinal = [], [], -1
+    for item in events:
+        if item[0] == "element":
+            ordinal += 1
+            stack.append(ordinal in whole)
+        elif item[0] == "/element":
+            stack.pop()
+        if item[0] != "chars":
+            out.append(item)
+            continue
+        chunk = item[1]
+        if stack and stack[-1]:
+            chunk = chunk.lstrip(DROPPED) if source else chunk
+        else:
+            chunk = chunk.strip(WHITE_SPACE)
+        if chunk:
+            out.append(("text", chunk))
+    return out
+
+
 def upgraded(events):
     """The input's events as the tool's two rules leave them."""
     out, swf_seen, file_attributes_seen = [], False, False
@@ -140,23 +189,31 @@ def upgraded(events):
     return out
 
 
-def compare(input_path, output_path):
+def compare(input_path, output_path, exported=False):
     """The first difference between the pair, or None."""
     try:
         _, declared, expected = read(input_path)
     except NotWellFormed as error:
         return "the input itself is not well-formed: %s" % error
     try:
-        written, _, actual = read(output_path)
+        written, declared_out, actual = read(output_path)
     except NotWellFormed as error:
         return "not well-formed: %s" % error
-    encoding = declared.get("encoding") or "UTF-8"
-    if encoding.upper() in ("UTF-8", "UTF8"):
-        encoding = "UTF-8"
-    line = ('<?xml version="1.0" encoding="%s"?>\n' % encoding).encode("ascii")
-    if not written.startswith(line):
-        return "does not begin with %r but %r" % (line, written[:len(line)])
-    expected = upgraded(expected)
+    if exported:
+        if declared_out != declared:
+            return "declares %r, not %r" % (declared_out, declared)
+    else:
+        encoding = declared.get("encoding") or "UTF-8"
+        if encoding.upper() in ("UTF-8", "UTF8"):
+            encoding = "UTF-8"
+        line = ('<?xml version="1.0" encoding="%s"?>\n' % encoding).encode("ascii")
+        if not written.startswith(line):
+            return "does not begin with %r but %r" % (line, written[:len(line)])
+    whole = text_only_elements(expected)
+    expected = laid_out(expected, whole, True)
+    actual = laid_out(actual, whole, False)
+    if not exported:
+        expected = upgraded(expected)
     for k, (want, got) in enumerate(zip(expected, actual)):
         if want != got:
             return "event %d is %r, not %r" % (k, got, want)
@@ -166,12 +223,15 @@ def compare(input_path, output_path):
 
 
 def main(arguments):
+    exported = arguments[:1] == ["--export"]
+    if exported:
+        arguments = arguments[1:]
     if not arguments or len(arguments) % 2:
-        print("usage: xml_equivalence.py INPUT OUTPUT [INPUT OUTPUT ...]")
+        print("usage: xml_equivalence.py [--export] INPUT OUTPUT [INPUT OUTPUT ...]")
         return 2
     failed = False
     for input_path, output_path in zip(arguments[0::2], arguments[1::2]):
-        difference = compare(input_path, output_path)
+        difference = compare(input_path, output_path, exported)
         if difference:
             failed = True
             print("%s: %s" % (input_path, difference))
