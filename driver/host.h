@@ -23,8 +23,9 @@ void prepareProcess();
 
 // While alive, a bus error (a mapped file cut short by another program)
 // ends the process with message on standard output and exit status 1,
-// rather than a crash: only meanwhile may a load map its file. The
-// message is the caller's complete line.
+// rather than a crash: only meanwhile may a load map its file. Windows
+// maps nothing, so there it does nothing. The message is the caller's
+// complete line.
 class clBusErrorExit {
 public:
     explicit clBusErrorExit(std::string message);

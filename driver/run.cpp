@@ -61,8 +61,8 @@ int runUpgrade(clXML& document, const std::string& inputPath, const std::string&
 
     if (inputSizeKnown) inputSizeKnown(input.size());
     try {
-        // A regular input is mapped while it loads: cut short meanwhile, it
-        // cannot be read, and the run ends as for any unreadable input.
+        // Where the host maps a regular input (Linux), a cut meanwhile ends
+        // the run as for any unreadable input; elsewhere it is read whole.
         const host::clBusErrorExit inputCutShort(openFailure(inputPath) + "\n");
         document.load(input.descriptor(), clXML::LOAD_MAP);
     } catch (const std::bad_alloc&) {
