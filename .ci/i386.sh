@@ -13,6 +13,8 @@ GTEST_PREFIX=$BUILD/gtest
 CTEST_TIMEOUT=${CTEST_TIMEOUT:-1800}
 
 log() { echo "i386.sh: $*"; }
+# The leg's time so far, in minutes and seconds, for CI's log.
+took() { printf '%dm%02ds' $((SECONDS / 60)) $((SECONDS % 60)); }
 
 missing=()
 for package in cmake ninja-build g++-multilib qemu-user googletest python3; do
@@ -48,14 +50,15 @@ cmake -S "$ROOT" -B "$BUILD" -G Ninja \
   -DCMAKE_PREFIX_PATH="$GTEST_PREFIX" \
   -DQOR_BUILD_BENCH=OFF \
   -DQOR_BUILD_FUZZ=OFF
-log "building"
+log "building ($(took))"
 cmake --build "$BUILD" -j2
 
-log "testing under qemu-i386"
+log "testing under qemu-i386 ($(took))"
 status=0
 timeout -k 30 "$CTEST_TIMEOUT" \
   ctest --test-dir "$BUILD" --output-on-failure -j2 </dev/null || status=$?
 if ((status == 124)); then
   log "ctest timed out after ${CTEST_TIMEOUT}s"
 fi
+log "done ($(took))"
 exit "$status"
