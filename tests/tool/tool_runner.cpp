@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <random>
 #include <stdexcept>
@@ -91,7 +92,11 @@ namespace {
 // stdoutFile, or to stdoutPipe when that is open.
 pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutFile, const RunOptions& options,
                 const std::string& stderrFile = "") {
-    std::vector<char*> argv{const_cast<char*>(SWFUPGRADE_PATH)};
+    std::vector<char*> argv;
+    for (const char* word : std::initializer_list<const char*> SWFUPGRADE_EMULATOR) {
+        argv.push_back(const_cast<char*>(word));
+    }
+    argv.push_back(const_cast<char*>(SWFUPGRADE_PATH));
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     const rlimit fileSize{static_cast<rlim_t>(options.fileSizeLimit), static_cast<rlim_t>(options.fileSizeLimit)};
@@ -165,6 +170,18 @@ RunResult runToolWith(const std::vector<std::string>& args, const std::string& s
 }
 
 bool canPlayStranger() { return geteuid() == 0; }
+
+bool canLimitMemory() {
+    rlimit was{};
+    if (getrlimit(RLIMIT_AS, &was) != 0) return false;
+    rlimit lowered = was;
+    lowered.rlim_cur = was.rlim_cur == RLIM_INFINITY ? rlim_t{1} << 40 : was.rlim_cur - 1;
+    rlimit seen{};
+    const bool holds = setrlimit(RLIMIT_AS, &lowered) == 0 && getrlimit(RLIMIT_AS, &seen) == 0 &&
+                       seen.rlim_cur == lowered.rlim_cur;
+    setrlimit(RLIMIT_AS, &was);
+    return holds;
+}
 
 RunResult runToolIntoPipe(const std::vector<std::string>& args) {
     int ends[2];

@@ -43,6 +43,10 @@ RunResult runToolWith(const std::vector<std::string>& args, const std::string& s
 // Whether this process may play a second local user.
 bool canPlayStranger();
 
+// Whether an address-space limit holds for what this process starts; an
+// emulator (qemu-user) takes it and leaves its own process unlimited.
+bool canLimitMemory();
+
 // As runTool, but its standard output is a pipe the caller reads to the end.
 RunResult runToolIntoPipe(const std::vector<std::string>& args);
 
