@@ -59,7 +59,8 @@ int runUpgrade(clXML& document, const std::string& inputPath, const std::string&
         return fail(writeFailure(outputPath));
     }
 
-    if (inputSizeKnown) inputSizeKnown(input.size());
+    // A pipe's size is known only once it is read: it may be as large as any.
+    if (inputSizeKnown) inputSizeKnown(input.isStream() ? UINTMAX_MAX : input.size());
     try {
         // Where the host maps a regular input (Linux), a cut meanwhile ends
         // the run as for any unreadable input; elsewhere it is read whole.
