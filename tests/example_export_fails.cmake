@@ -1,7 +1,8 @@
 # The edit_attribute example aimed at a directory that does not exist must
 # say it could not write and end with a nonzero status, printing no change.
-execute_process(COMMAND ${EXAMPLE} ${INPUT} ${WORK}/no-such-directory/out.xml 10
+execute_process(COMMAND ${EMULATOR} ${EXAMPLE} ${INPUT} ${WORK}/no-such-directory/out.xml 10
   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+string(REPLACE "\r" "" err "${err}")  # a Windows program's line ends
 if(status EQUAL 0)
   message(FATAL_ERROR "exit status 0 for an export that wrote nothing")
 endif()
