@@ -3,6 +3,7 @@
 #ifndef QOR_COMMON_PLATFORM_H
 #define QOR_COMMON_PLATFORM_H
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 
@@ -20,6 +21,17 @@ enum enFileAccess : unsigned {
     // A pipe, a socket or a terminal (a console on Windows), read to its end.
     ACCESS_STREAM = 2
 };
+
+// Makes buffer larger than done, for the next read of a stream whose size
+// is not known: 64 KiB at first, then twice as large each time. False when
+// it cannot grow, as no string may hold more.
+inline bool growForRead(std::string& buffer, std::size_t done) {
+    if (done < buffer.size()) return true;
+    const std::size_t most = buffer.max_size();
+    if (buffer.size() == most) return false;
+    buffer.resize(buffer.size() < most / 2 ? std::max(std::size_t(64) << 10, buffer.size() * 2) : most);
+    return true;
+}
 
 // A file's bytes, read-only, for one forward pass over them: the whole
 // file or nothing.

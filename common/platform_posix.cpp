@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
@@ -36,14 +35,9 @@ bool readWhole(int fd, std::size_t expected, std::string& buffer) {
 // before each read lets a descriptor opened without blocking (a FIFO
 // whose writer is still to come) be read too.
 bool readToEnd(int fd, std::string& buffer) {
-    constexpr std::size_t firstSize = std::size_t(64) << 10;
     std::size_t done = 0;
     for (;;) {
-        if (done == buffer.size()) {
-            if (buffer.size() == buffer.max_size()) return false;
-            buffer.resize(buffer.size() < buffer.max_size() / 2 ? std::max(firstSize, buffer.size() * 2)
-                                                                 : buffer.max_size());
-        }
+        if (!growForRead(buffer, done)) return false;
         struct pollfd ready = {fd, POLLIN, 0};
         if (::poll(&ready, 1, -1) < 0) {
             if (errno == EINTR) continue;

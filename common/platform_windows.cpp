@@ -41,14 +41,9 @@ bool readWhole(HANDLE file, std::size_t expected, std::string& buffer) {
 // Reads a pipe or a console to its end: a pipe whose writer has closed it
 // ends, any other failure is no input at all.
 bool readToEnd(HANDLE file, std::string& buffer) {
-    constexpr std::size_t firstSize = std::size_t(64) << 10;
     std::size_t done = 0;
     for (;;) {
-        if (done == buffer.size()) {
-            if (buffer.size() == buffer.max_size()) return false;
-            buffer.resize(buffer.size() < buffer.max_size() / 2 ? std::max(firstSize, buffer.size() * 2)
-                                                                 : buffer.max_size());
-        }
+        if (!growForRead(buffer, done)) return false;
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(buffer.size() - done, 1u << 30));
         DWORD got = 0;
         if (!ReadFile(file, &buffer[done], chunk, &got, nullptr)) {
