@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/host_seam.h"
+
 namespace host {
 
 // The arguments after the program's name, as the shared code carries
@@ -43,25 +45,6 @@ constexpr std::string_view textLineEnd = "\r\n";
 #else
 constexpr std::string_view textLineEnd = "\n";
 #endif
-
-// The steps of a run after its paths are resolved, in order. For tests:
-// when set, beforeStep is called with the step and the open file it
-// concerns just before each, so a test can see their order or meddle at
-// the worst moment: the input just read, the new file for the next three,
-// and for the last whatever is synced to make the rename durable (the
-// directory, or the new file where the directory cannot be read).
-enum enStep { STEP_INPUT_READ, STEP_SET_ATTRIBUTES, STEP_SYNC_DATA, STEP_RENAME, STEP_SYNC_DIRECTORY };
-// The open file a step concerns: a descriptor here, a HANDLE on Windows.
-#ifdef _WIN32
-using tyStepFile = void*;
-#else
-using tyStepFile = int;
-#endif
-extern void (*beforeStep)(enStep step, tyStepFile file);
-
-// Where the random part of a new file's name comes from; tests set it to
-// choose the names a run will try.
-extern std::uint64_t (*drawRandom)();
 
 // Writes one message line to standard output and flushes it: on a console
 // the line's characters as the console shows them, elsewhere its bytes.
