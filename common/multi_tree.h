@@ -55,6 +55,22 @@ public:
         child->parent = this;
     }
 
+    /// Moves every child of from, in order, to the end of this node's
+    /// children; from is left without any. The nodes themselves stay where
+    /// they are in memory, so pointers to them stay valid.
+    void adoptChildren(clMultiTree& from) {
+        for (clMultiTree* child = from.firstChild; child; child = child->nextSibling) child->parent = this;
+        if (!from.firstChild) return;
+        if (lastChild) {
+            lastChild->nextSibling = from.firstChild;
+        } else {
+            firstChild = from.firstChild;
+        }
+        lastChild = from.lastChild;
+        from.firstChild = nullptr;
+        from.lastChild = nullptr;
+    }
+
     /// Detaches every child, front to back, deleting each while this node
     /// owns its children. Deletion is pre-order (a node before its
     /// descendants, each subtree before the next sibling) without recursion:

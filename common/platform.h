@@ -22,6 +22,15 @@ enum enFileAccess : unsigned {
     ACCESS_STREAM = 2
 };
 
+// How the last open of a clFileBytes ended.
+enum enFileResult : unsigned {
+    FILE_READ,          // its bytes are held
+    FILE_CANNOT_OPEN,   // missing, no permission, or no open descriptor
+    FILE_NOT_READABLE,  // neither a regular file nor a stream its access allows
+    FILE_READ_FAILED,   // a read that failed or ended before the file's size
+    FILE_TOO_LARGE      // more than a string may hold, or than memory does
+};
+
 // Makes buffer larger than done, for the next read of a stream whose size
 // is not known: 64 KiB at first, then twice as large each time. False when
 // it cannot grow, as no string may hold more.
@@ -44,13 +53,16 @@ public:
 
     // Holds the bytes of the regular file at path, read into memory.
     // Anything else, and a read that fails or ends before the size the file
-    // had when it was opened, gives false and no bytes.
+    // had when it was opened, gives false and no bytes; result says why.
     bool open(const std::string& path);
 
     // The same for the file open at descriptor (a POSIX descriptor, or the
     // C runtime's on Windows), read from its start whatever its offset,
     // taken as access allows. The descriptor stays the caller's, open.
     bool openDescriptor(int descriptor, unsigned access = ACCESS_READ);
+
+    // How the last open or openDescriptor ended.
+    enFileResult result() const { return outcome; }
 
     const char* data() const { return bytes; }
     std::size_t size() const { return length; }
@@ -61,12 +73,15 @@ public:
 
 private:
     void close();
+    // Reads the descriptor's bytes as access allows; how that ended.
+    enFileResult read(int descriptor, unsigned access);
 
     const char* bytes = nullptr;
     std::size_t length = 0;
     std::size_t discarded = 0;  // the pages before this offset are handed back
     void* mapping = nullptr;    // what to unmap, when the bytes are mapped
     std::string buffer;         // the bytes, when they had to be read
+    enFileResult outcome = FILE_CANNOT_OPEN;
 };
 
 }  // namespace platform

@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 
 #include "common/platform.h"
 
@@ -34,23 +36,23 @@ bool readWhole(int fd, std::size_t expected, std::string& buffer) {
 // Reads a pipe, a socket or a terminal to its end. Waiting for input
 // before each read lets a descriptor opened without blocking (a FIFO
 // whose writer is still to come) be read too.
-bool readToEnd(int fd, std::string& buffer) {
+enFileResult readToEnd(int fd, std::string& buffer) {
     std::size_t done = 0;
     for (;;) {
-        if (!growForRead(buffer, done)) return false;
+        if (!growForRead(buffer, done)) return FILE_TOO_LARGE;
         struct pollfd ready = {fd, POLLIN, 0};
         if (::poll(&ready, 1, -1) < 0) {
             if (errno == EINTR) continue;
-            return false;
+            return FILE_READ_FAILED;
         }
         const ssize_t got = ::read(fd, &buffer[done], buffer.size() - done);
         if (got == 0) break;
         if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-        if (got < 0) return false;
+        if (got < 0) return FILE_READ_FAILED;
         done += static_cast<std::size_t>(got);
     }
     buffer.resize(done);
-    return true;
+    return FILE_READ;
 }
 
 }  // namespace
@@ -62,21 +64,43 @@ bool clFileBytes::open(const std::string& path) {
     // Without O_NONBLOCK, opening a named pipe would wait for a writer; it
     // is refused anyway, as any file that is not regular.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return false;
-    const bool read = openDescriptor(fd);
+    if (fd < 0) {
+        // A socket, or a device with nothing behind it, is there but opens as no file.
+        outcome = errno == ENXIO || errno == ENODEV ? FILE_NOT_READABLE : FILE_CANNOT_OPEN;
+        return false;
+    }
+    const bool held = openDescriptor(fd);
     ::close(fd);
-    return read;
+    return held;
 }
 
 bool clFileBytes::openDescriptor(int fd, unsigned access) {
     close();
+    try {
+        outcome = read(fd, access);
+    } catch (const std::bad_alloc&) {
+        outcome = FILE_TOO_LARGE;
+    } catch (const std::length_error&) {
+        outcome = FILE_TOO_LARGE;
+    }
+    if (outcome != FILE_READ) {
+        close();
+        return false;
+    }
+    if (!mapping) {
+        bytes = buffer.data();
+        length = buffer.size();
+    }
+    return true;
+}
+
+enFileResult clFileBytes::read(int fd, unsigned access) {
     struct stat info;
-    if (::fstat(fd, &info) != 0) return false;
-    bool read = false;
+    if (::fstat(fd, &info) != 0) return FILE_CANNOT_OPEN;
     if (S_ISREG(info.st_mode)) {
         const auto size = static_cast<std::uintmax_t>(info.st_size);
         // Past what a string can hold (in a 32-bit build) it cannot be loaded.
-        if (size > buffer.max_size()) return false;
+        if (size > buffer.max_size()) return FILE_TOO_LARGE;
         if (size > 0 && (access & ACCESS_MAP)) {
             void* mapped = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
             if (mapped != MAP_FAILED) {
@@ -84,22 +108,15 @@ bool clFileBytes::openDescriptor(int fd, unsigned access) {
                 mapping = mapped;
                 bytes = static_cast<const char*>(mapped);
                 length = static_cast<std::size_t>(size);
-                return true;
+                return FILE_READ;
             }
         }
         // Some file systems cannot map files; a read works everywhere.
-        read = readWhole(fd, static_cast<std::size_t>(size), buffer);
-    } else if ((access & ACCESS_STREAM) &&
-               (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || (S_ISCHR(info.st_mode) && ::isatty(fd)))) {
-        read = readToEnd(fd, buffer);
+        return readWhole(fd, static_cast<std::size_t>(size), buffer) ? FILE_READ : FILE_READ_FAILED;
     }
-    if (!read) {
-        close();
-        return false;
-    }
-    bytes = buffer.data();
-    length = buffer.size();
-    return true;
+    const bool stream = S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || (S_ISCHR(info.st_mode) && ::isatty(fd));
+    if (!stream || !(access & ACCESS_STREAM)) return FILE_NOT_READABLE;
+    return readToEnd(fd, buffer);
 }
 
 void clFileBytes::discardBefore(std::size_t end) {

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 
 #include "common/platform.h"
 
@@ -40,21 +42,21 @@ bool readWhole(HANDLE file, std::size_t expected, std::string& buffer) {
 
 // Reads a pipe or a console to its end: a pipe whose writer has closed it
 // ends, any other failure is no input at all.
-bool readToEnd(HANDLE file, std::string& buffer) {
+enFileResult readToEnd(HANDLE file, std::string& buffer) {
     std::size_t done = 0;
     for (;;) {
-        if (!growForRead(buffer, done)) return false;
+        if (!growForRead(buffer, done)) return FILE_TOO_LARGE;
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(buffer.size() - done, 1u << 30));
         DWORD got = 0;
         if (!ReadFile(file, &buffer[done], chunk, &got, nullptr)) {
             if (GetLastError() == ERROR_BROKEN_PIPE) break;
-            return false;
+            return FILE_READ_FAILED;
         }
         if (got == 0) break;
         done += got;
     }
     buffer.resize(done);
-    return true;
+    return FILE_READ;
 }
 
 }  // namespace
@@ -64,35 +66,51 @@ clFileBytes::~clFileBytes() { close(); }
 bool clFileBytes::open(const std::string& path) {
     close();
     const int descriptor = _open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-    if (descriptor < 0) return false;
-    const bool read = openDescriptor(descriptor);
+    if (descriptor < 0) {
+        // A directory does not open as a file: it is there, but no file to read.
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        const bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+        outcome = directory ? FILE_NOT_READABLE : FILE_CANNOT_OPEN;
+        return false;
+    }
+    const bool held = openDescriptor(descriptor);
     _close(descriptor);
-    return read;
+    return held;
 }
 
 bool clFileBytes::openDescriptor(int descriptor, unsigned access) {
     close();
-    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const DWORD type = GetFileType(file);
-    BY_HANDLE_FILE_INFORMATION info;
-    LARGE_INTEGER size;
-    bool read = false;
-    if (type == FILE_TYPE_DISK) {
-        // Past what a string can hold (in a 32-bit build) it cannot be loaded.
-        read = GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-               GetFileSizeEx(file, &size) && static_cast<std::uintmax_t>(size.QuadPart) <= buffer.max_size() &&
-               readWhole(file, static_cast<std::size_t>(size.QuadPart), buffer);
-    } else if ((access & ACCESS_STREAM) && (type == FILE_TYPE_PIPE || type == FILE_TYPE_CHAR)) {
-        read = readToEnd(file, buffer);
+    try {
+        outcome = read(descriptor, access);
+    } catch (const std::bad_alloc&) {
+        outcome = FILE_TOO_LARGE;
+    } catch (const std::length_error&) {
+        outcome = FILE_TOO_LARGE;
     }
-    if (!read) {
+    if (outcome != FILE_READ) {
         close();
         return false;
     }
     bytes = buffer.data();
     length = buffer.size();
     return true;
+}
+
+enFileResult clFileBytes::read(int descriptor, unsigned access) {
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+    if (file == INVALID_HANDLE_VALUE) return FILE_CANNOT_OPEN;
+    const DWORD type = GetFileType(file);
+    if (type == FILE_TYPE_DISK) {
+        BY_HANDLE_FILE_INFORMATION info;
+        LARGE_INTEGER size;
+        if (!GetFileInformationByHandle(file, &info) || !GetFileSizeEx(file, &size)) return FILE_READ_FAILED;
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return FILE_NOT_READABLE;
+        // Past what a string can hold (in a 32-bit build) it cannot be loaded.
+        if (static_cast<std::uintmax_t>(size.QuadPart) > buffer.max_size()) return FILE_TOO_LARGE;
+        return readWhole(file, static_cast<std::size_t>(size.QuadPart), buffer) ? FILE_READ : FILE_READ_FAILED;
+    }
+    if (!(access & ACCESS_STREAM) || (type != FILE_TYPE_PIPE && type != FILE_TYPE_CHAR)) return FILE_NOT_READABLE;
+    return readToEnd(file, buffer);
 }
 
 void clFileBytes::discardBefore(std::size_t) {}

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "driver/host.h"
+#include "xml/writer.h"
 
 using qor::utility::clXML;
 using qor::utility::clXMLNode;
@@ -140,7 +141,7 @@ clHead headOf(const clXML& document) {
 bool writeBody(const clXMLNode* first, std::streambuf* target, std::uintmax_t* written = nullptr) {
     clTextModeBody body(target);
     std::ostream out(&body);
-    for (const clXMLNode* node = first; node && out; node = nextOf(*node)) node->printBlocks(&out, topLevelWidth);
+    for (const clXMLNode* node = first; node && out; node = nextOf(*node)) qor::utility::writer::printBlocks(*node, &out, topLevelWidth);
     const bool passed = out && body.finish();
     if (written) *written = body.written();
     return passed;
@@ -174,7 +175,7 @@ std::uintmax_t replacementSize(const clXML& document) {
         return size + body;
     }
     for (const clXMLNode* node = head.body; node; node = nextOf(*node)) {
-        size += node->printedSize(topLevelWidth, false).bytes;
+        size += qor::utility::writer::printedSize(*node, topLevelWidth, false).bytes;
     }
     return size;
 }

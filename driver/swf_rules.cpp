@@ -6,26 +6,8 @@
 using qor::utility::clXML;
 using qor::utility::clXMLNode;
 
-namespace {
-
-// The first element named name, in document order. The library's find
-// compares every kind of node, and the writer shows no attribute of a
-// text, a comment or an instruction.
-clXMLNode* firstElement(clXML& document, const std::string& name) {
-    for (auto* node = document.root.getFirstChild(); node; node = node->getNextInPreorder(&document.root)) {
-        auto* element = static_cast<clXMLNode*>(node);
-        const auto type = element->getType();
-        if ((type == clXMLNode::TYPE_TAG || type == clXMLNode::TYPE_EMPTY_TAG) && element->getTag() == name) {
-            return element;
-        }
-    }
-    return nullptr;
-}
-
-}  // namespace
-
 bool changeSwfTag(clXML& document) {
-    clXMLNode* swf = firstElement(document, "swf");
+    clXMLNode* swf = document.findTag("swf");
     if (!swf) return false;
     clXMLNode::tyAttribute* version = swf->searchAttribute("version");
     if (!version) return false;
@@ -37,7 +19,7 @@ bool changeSwfTag(clXML& document) {
 }
 
 bool changeFileAttributesTag(clXML& document) {
-    clXMLNode* fileAttributes = firstElement(document, "FileAttributes");
+    clXMLNode* fileAttributes = document.findTag("FileAttributes");
     if (!fileAttributes) return false;
     if (fileAttributes->searchAttribute("allowABC")) return false;
     clXMLNode::tyAttributeList list = fileAttributes->getAttribute();

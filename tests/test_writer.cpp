@@ -18,6 +18,7 @@
 #endif
 
 #include "host_lines.h"
+#include "xml/writer.h"
 #include "xml_fixture.h"
 
 namespace {
@@ -141,10 +142,10 @@ void expectSizeOfExport(const clXML& doc, const std::string& what) {
     std::ostringstream out;
     doc.exportStream(&out);
     const std::string bytes = out.str();
-    const clXMLNode::clTextSize size = doc.exportSize();
+    const qor::utility::writer::clTextSize size = qor::utility::writer::exportSize(doc);
     EXPECT_EQ(size.bytes, bytes.size()) << what;
     EXPECT_EQ(size.newlines, static_cast<std::uintmax_t>(std::count(bytes.begin(), bytes.end(), '\n'))) << what;
-    EXPECT_EQ(doc.exportSize(false).bytes, bytes.size()) << what;
+    EXPECT_EQ(qor::utility::writer::exportSize(doc, false).bytes, bytes.size()) << what;
 }
 
 // A document is written as XML allows it: a leading byte-order mark bare,
@@ -181,14 +182,15 @@ TEST_F(Writer, WritesAnEmptyOpeningTagOnOneLineNeverSelfClosing) {
     EXPECT_EQ(printOf(a, -4), "<a></a>\n");
 }
 
-// Every kind writes each attribute as name="value", an empty value too;
-// one with neither name nor value is left out.
+// Every tag writes each attribute as name="value", an empty value too; an
+// instruction writes a name with an empty value bare. One with neither
+// name nor value is left out.
 TEST_F(Writer, WritesEveryAttributeQuotedInEveryKind) {
     const clXMLNode::tyAttributeList attributes{{"e", ""}, {"", ""}, {"", "v"}, {"q", "say \"hi\""}, {"a", "it's"}};
     const std::string written = " e=\"\" =\"v\" q='say \"hi\"' a=\"it's\"";
     EXPECT_EQ(printOf(*loose<clXMLNodeTag>("t", attributes), 0), "<t" + written + "></t>\n");
     EXPECT_EQ(printOf(*loose<clXMLNodeEmptyTag>("s", attributes), 0), "<s" + written + "/>\n");
-    EXPECT_EQ(printOf(*loose<clXMLNodeDeclaration>("d", attributes), 0), "<?d" + written + "?>\n");
+    EXPECT_EQ(printOf(*loose<clXMLNodeDeclaration>("d", attributes), 0), "<?d e =\"v\" q='say \"hi\"' a=\"it's\"?>\n");
     EXPECT_EQ(printOf(*loose<clXMLNodeDeclaration>("xml"), 2), "  <?xml?>\n");
 }
 
@@ -273,7 +275,7 @@ TEST_F(Writer, RoundTripsAParsedDocumentToItsLayout) {
         "<![CDATA[ <b> ]]>\n"
         "    </t>\n"
         "\t\n"
-        "    <?pi x=\"\"?>\n"
+        "    <?pi x?>\n"
         "  </swf>\n";
     parse(text);
     EXPECT_EQ(printed(), layout);
@@ -352,7 +354,7 @@ TEST_F(Writer, TellsTheSizeOfASubtreeAtAnyWidth) {
     const clXMLNode& a = *static_cast<const clXMLNode*>(doc.root.getFirstChild());
     for (int width : {-5, 0, 3, 40}) {
         const std::string bytes = printOf(a, width);
-        const clXMLNode::clTextSize size = a.printedSize(width);
+        const qor::utility::writer::clTextSize size = qor::utility::writer::printedSize(a, width);
         EXPECT_EQ(size.bytes, bytes.size()) << width;
         EXPECT_EQ(size.newlines, static_cast<std::uintmax_t>(std::count(bytes.begin(), bytes.end(), '\n')))
             << width;
@@ -372,18 +374,15 @@ TEST_F(Writer, TellsTheSizeOfEveryCorpusFile) {
     }
 }
 
-// A tag that counts the lines its rule is asked for, to see the walk stop.
-class CountedTag : public clXMLNodeTag {
-public:
+// The kinds' rules, counting the lines they are asked for, to see the walk stop.
+struct CountedRules : qor::utility::writer::clKindRules {
     static long formatted;
-
-protected:
-    bool formatOpening(clLines& line, int width) const override {
+    bool opening(const clXMLNode& node, qor::utility::writer::clLines& line, int width) const {
         ++formatted;
-        return clXMLNodeTag::formatOpening(line, width);
+        return clKindRules::opening(node, line, width);
     }
 };
-long CountedTag::formatted = 0;
+long CountedRules::formatted = 0;
 
 // A disk that fills up: takes the first room bytes, then refuses every
 // write, noting how many lines had been formatted when it first refused.
@@ -396,7 +395,7 @@ protected:
     std::streamsize xsputn(const char*, std::streamsize count) override {
         const std::streamsize taken = std::min(count, room);
         room -= taken;
-        if (taken < count && formattedAtRefusal < 0) formattedAtRefusal = CountedTag::formatted;
+        if (taken < count && formattedAtRefusal < 0) formattedAtRefusal = CountedRules::formatted;
         return taken;
     }
     int_type overflow(int_type c) override {
@@ -412,21 +411,21 @@ private:
 TEST_F(Writer, StopsAtTheFirstWriteTheStreamRefuses) {
     // 3000 levels write 18 MB; the disk takes 100 KB of it.
     clXMLNode* parent = &doc.root;
-    for (int i = 0; i < 3000; ++i) parent = node<CountedTag>(parent, "level");
-    const std::pair<const char*, void (clXML::*)(std::ostream*) const> writers[] = {
-        {"print", &clXML::print}, {"exportStream", &clXML::exportStream}};
-    for (const auto& writer : writers) {
-        CountedTag::formatted = 0;
+    for (int i = 0; i < 3000; ++i) parent = node<clXMLNodeTag>(parent, "level");
+    // Line by line, as print writes, and in blocks, as an export does.
+    for (const bool flushEachLine : {true, false}) {
+        CountedRules::formatted = 0;
         FullDisk disk(100000);
         std::ostream out(&disk);
-        (doc.*writer.second)(&out);
-        EXPECT_TRUE(out.bad()) << writer.first;
-        EXPECT_GT(disk.formattedAtRefusal, 0) << writer.first;
-        EXPECT_EQ(CountedTag::formatted, disk.formattedAtRefusal) << writer.first;
+        qor::utility::writer::clLines text;
+        qor::utility::writer::write(doc.root, text, &out, 0, flushEachLine, CountedRules());
+        EXPECT_TRUE(out.bad()) << flushEachLine;
+        EXPECT_GT(disk.formattedAtRefusal, 0) << flushEachLine;
+        EXPECT_EQ(CountedRules::formatted, disk.formattedAtRefusal) << flushEachLine;
 
-        CountedTag::formatted = 0;  // a stream failed already gets nothing
-        (doc.*writer.second)(&out);
-        EXPECT_EQ(CountedTag::formatted, 0) << writer.first;
+        CountedRules::formatted = 0;  // a stream failed already gets nothing
+        qor::utility::writer::write(doc.root, text, &out, 0, flushEachLine, CountedRules());
+        EXPECT_EQ(CountedRules::formatted, 0) << flushEachLine;
     }
 }
 

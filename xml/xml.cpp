@@ -1,33 +1,94 @@
 #include "xml/xml.h"
 
-#include <algorithm>
 #include <fstream>
 #include <iostream>
-#include <string_view>
+#include <new>
+#include <stdexcept>
 
 #include "common/platform.h"
 #include "xml/parser.h"
+#include "xml/writer.h"
 
 namespace qor {
 namespace utility {
 
 using parser::parseText;
 
+namespace {
+
+clXML::enLoadResult resultOf(platform::enFileResult read) {
+    switch (read) {
+    case platform::FILE_READ:
+        return clXML::LOAD_OK;
+    case platform::FILE_CANNOT_OPEN:
+        return clXML::LOAD_CANNOT_OPEN;
+    case platform::FILE_NOT_READABLE:
+        return clXML::LOAD_NOT_READABLE;
+    case platform::FILE_READ_FAILED:
+        return clXML::LOAD_READ_FAILED;
+    case platform::FILE_TOO_LARGE:
+        break;
+    }
+    return clXML::LOAD_TOO_LARGE;
+}
+
+// Parses data[0, length) under root, which is empty; how the load ends. A
+// tree too large for memory is no tree at all.
+clXML::enLoadResult parseWhole(clXMLNode& root, const char* data, std::size_t length, platform::clFileBytes* source) {
+    try {
+        parseText(&root, data, length, 0, source);
+    } catch (const std::bad_alloc&) {
+        root.removeChildren();
+        return clXML::LOAD_TOO_LARGE;
+    } catch (const std::length_error&) {
+        root.removeChildren();
+        return clXML::LOAD_TOO_LARGE;
+    }
+    return root.getFirstChild() ? clXML::LOAD_OK : clXML::LOAD_NO_MARKUP;
+}
+
+// The file's bytes parsed under root, when they were read; how the load ends.
+// The bytes are the load's own, so the pass may discard what it has read.
+clXML::enLoadResult parseFile(clXMLNode& root, platform::clFileBytes& file, bool read) {
+    if (!read) return resultOf(file.result());
+    return parseWhole(root, file.data(), file.size(), &file);
+}
+
+}  // namespace
+
+clXML::clXML(clXML&& other) noexcept : loadResult(other.loadResult) {
+    root.adoptChildren(other.root);
+    other.loadResult = LOAD_NO_MARKUP;
+}
+
+clXML& clXML::operator=(clXML&& other) noexcept {
+    if (this == &other) return *this;
+    root.removeChildren();
+    root.adoptChildren(other.root);
+    loadResult = other.loadResult;
+    other.loadResult = LOAD_NO_MARKUP;
+    return *this;
+}
+
 void clXML::load(const std::string& path) {
     root.removeChildren();
     platform::clFileBytes file;
-    // The bytes are this call's own, so the pass may discard what it has read.
-    if (file.open(path)) parseText(&root, file.data(), file.size(), 0, &file);
+    loadResult = parseFile(root, file, file.open(path));
 }
 
 void clXML::load(int descriptor, enLoad how) {
     root.removeChildren();
     platform::clFileBytes file;
     const unsigned access = platform::ACCESS_STREAM | (how == LOAD_MAP ? platform::ACCESS_MAP : platform::ACCESS_READ);
-    if (file.openDescriptor(descriptor, access)) parseText(&root, file.data(), file.size(), 0, &file);
+    loadResult = parseFile(root, file, file.openDescriptor(descriptor, access));
 }
 
 void clXML::load(int descriptor) { load(descriptor, LOAD_READ); }
+
+void clXML::loadText(const std::string& text) {
+    root.removeChildren();
+    loadResult = parseWhole(root, text.data(), text.size(), nullptr);
+}
 
 void clXML::parse(clXMLNode* node, const std::string& text, std::size_t start) {
     parseText(node ? node : &root, text.data(), parser::contentSize(text), start, nullptr);
@@ -56,6 +117,19 @@ const clXMLNode* clXML::find(const std::string& name) const {
     return static_cast<const clXMLNode*>(root.find(name));
 }
 
+clXMLNode* clXML::findTag(const std::string& name) {
+    return const_cast<clXMLNode*>(static_cast<const clXML*>(this)->findTag(name));
+}
+
+const clXMLNode* clXML::findTag(const std::string& name) const {
+    for (auto* node = root.getFirstChild(); node; node = node->getNextInPreorder(&root)) {
+        const auto* tag = static_cast<const clXMLNode*>(node);
+        const clXMLNode::enType type = tag->getType();
+        if ((type == clXMLNode::TYPE_TAG || type == clXMLNode::TYPE_EMPTY_TAG) && tag->getTag() == name) return tag;
+    }
+    return nullptr;
+}
+
 const std::string& clXML::getElement(const std::string& name) const {
     static const std::string none;
     const clXMLNode* node = find(name);
@@ -65,82 +139,11 @@ const std::string& clXML::getElement(const std::string& name) const {
     return none;
 }
 
-namespace {
-
-const char byteOrderMark[] = "\xEF\xBB\xBF\n";  // the mark, and its line end when it has one
-
-// Character data that is a UTF-8 byte-order mark and white space, with
-// nothing under it: what reading makes of a mark before the first markup.
-bool isByteOrderMark(const clXMLNode* node) {
-    if (!node || node->getType() != clXMLNode::TYPE_ELEMENT || node->getFirstChild()) return false;
-    const std::string& text = node->getElement();
-    return text.compare(0, 3, byteOrderMark, 3) == 0 && text.find_first_not_of(" \t\r\n", 3) == std::string::npos;
-}
-
-bool isXmlDeclaration(const clXMLNode* node) {
-    return node && node->getType() == clXMLNode::TYPE_DECLARATION && node->getTag() == "xml" &&
-           !node->getFirstChild();
-}
-
-// Walks the document as XML allows it: hands bytes a leading byte-order
-// mark, bare (with its own line end only when no declaration follows), and
-// node each top-level node with its width: 0 for the declaration that opens
-// the document, which nothing may precede but the mark, 2 for the rest, as
-// root's children.
-template <class Bytes, class Node>
-void walkDocument(const clXMLNode& root, Bytes bytes, Node node) {
-    auto next = [](const clXMLNode* at) { return static_cast<const clXMLNode*>(at->getNextSibling()); };
-    auto* at = static_cast<const clXMLNode*>(root.getFirstChild());
-    if (isByteOrderMark(at)) {
-        at = next(at);
-        bytes(std::string_view(byteOrderMark, isXmlDeclaration(at) ? 3 : 4));
-    }
-    if (isXmlDeclaration(at)) {
-        node(*at, 0);
-        at = next(at);
-    }
-    for (; at; at = next(at)) node(*at, 2);
-}
-
-// The document handed to out line by line (flushed) or in blocks.
-void writeDocument(const clXMLNode& root, std::ostream* out, bool flushEachLine) {
-    auto bytes = [&](std::string_view text) {
-        if (!*out) return;
-        out->write(text.data(), static_cast<std::streamsize>(text.size()));
-        if (flushEachLine) out->flush();
-    };
-    auto node = [&](const clXMLNode& top, int width) {
-        if (flushEachLine) {
-            top.print(out, width);
-        } else {
-            top.printBlocks(out, width);
-        }
-    };
-    walkDocument(root, bytes, node);
-}
-
-}  // namespace
-
 void clXML::print() const { print(&std::cout); }
 
-void clXML::print(std::ostream* out) const { writeDocument(root, out, true); }
+void clXML::print(std::ostream* out) const { writer::writeDocument(root, out, true); }
 
-void clXML::exportStream(std::ostream* out) const { writeDocument(root, out, false); }
-
-clXMLNode::clTextSize clXML::exportSize(bool countNewlines) const {
-    clXMLNode::clTextSize size;
-    auto bytes = [&](std::string_view text) {
-        size.bytes += text.size();
-        if (countNewlines) size.newlines += static_cast<std::uintmax_t>(std::count(text.begin(), text.end(), '\n'));
-    };
-    auto node = [&](const clXMLNode& top, int width) {
-        const clXMLNode::clTextSize part = top.printedSize(width, countNewlines);
-        size.bytes += part.bytes;
-        size.newlines += part.newlines;
-    };
-    walkDocument(root, bytes, node);
-    return size;
-}
+void clXML::exportStream(std::ostream* out) const { writer::writeDocument(root, out, false); }
 
 bool clXML::exportFile(const std::string& path) {
     std::ofstream out(path, std::ios::out | std::ios::trunc);

@@ -23,12 +23,35 @@ public:
     clXML(const clXML&) = delete;
     clXML& operator=(const clXML&) = delete;
 
+    /// Takes other's tree and load result; other is left empty, as a new
+    /// document. Pointers into the tree stay valid, now into this document.
+    clXML(clXML&& other) noexcept;
+    /// Empties this document first, then takes other's as construction does.
+    clXML& operator=(clXML&& other) noexcept;
+
     /// True when loading left at least one node under root.
     bool isLoad() const { return root.getFirstChild() != nullptr; }
+
+    /// How the last load, loadText or file construction ended.
+    enum enLoadResult {
+        LOAD_OK,            ///< read whole, and at least one node made
+        LOAD_CANNOT_OPEN,   ///< missing, no permission, or not an open descriptor
+        LOAD_NOT_READABLE,  ///< not a regular file, nor a stream the load reads: a directory, a device
+        LOAD_READ_FAILED,   ///< a read that failed or ended before the file's size
+        LOAD_TOO_LARGE,     ///< past what a string can hold, or out of memory
+        LOAD_NO_MARKUP      ///< read whole, but no node made; also a document never loaded
+    };
+    /// The result of the last load; every result but LOAD_OK leaves the
+    /// document empty.
+    enLoadResult getLoadResult() const { return loadResult; }
 
     /// Replaces the whole tree by the parse of the file at path. Anything
     /// but a regular file read whole leaves the document empty.
     void load(const std::string& path);
+
+    /// Replaces the whole tree by the parse of exactly the bytes of text, a
+    /// trailing NUL too, as load parses a file's, and sets the same results.
+    void loadText(const std::string& text);
 
     /// How a load takes a regular file's bytes.
     enum enLoad {
@@ -102,6 +125,12 @@ public:
     clXMLNode* find(const std::string& name);
     const clXMLNode* find(const std::string& name) const;
 
+    /// First opening or self-closing tag named name, in the same order as
+    /// find; null when there is none. Text, comments and instructions are
+    /// passed over, whatever their key.
+    clXMLNode* findTag(const std::string& name);
+    const clXMLNode* findTag(const std::string& name) const;
+
     /// Text of the character data that is the first child of the node
     /// named name, or a shared empty string.
     const std::string& getElement(const std::string& name) const;
@@ -117,10 +146,6 @@ public:
     /// Writes the same bytes as print to out in large blocks, without
     /// flushing.
     void exportStream(std::ostream* out) const;
-    /// Bytes exportStream writes, and how many of them are '\n', without
-    /// writing: room to reserve before exporting.
-    /// Without countNewlines, the count of '\n' is left at 0, for half the cost.
-    clXMLNode::clTextSize exportSize(bool countNewlines = true) const;
     /// Writes the document as print does into the file at path (host text
     /// mode), emptying or creating it. True only when the file was opened,
     /// every byte written and the file closed; false leaves a missing,
@@ -128,6 +153,9 @@ public:
     bool exportFile(const std::string& path);
 
     clXMLNode root;
+
+private:
+    enLoadResult loadResult = LOAD_NO_MARKUP;
 };
 
 }  // namespace utility

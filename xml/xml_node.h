@@ -4,11 +4,9 @@
 #define QOR_UTILITY_XML_NODE_H
 
 #include <cstddef>
-#include <cstdint>
-#include <initializer_list>
+#include <iterator>
 #include <ostream>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,7 +16,52 @@
 namespace qor {
 namespace utility {
 
-/// A node of a document; its kind is its class, also told by getType.
+/// The children of a node, first to last, for a range-for; Node is
+/// clXMLNode or const clXMLNode. It reads the links as it goes, so a child
+/// may be changed on the way but not removed.
+template <class Node>
+class clXMLChildRange {
+public:
+    class iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Node;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Node*;
+        using reference = Node&;
+
+        explicit iterator(Node* node = nullptr) : at(node) {}
+        Node& operator*() const { return *at; }
+        Node* operator->() const { return at; }
+        // Every node linked under a document's node is a clXMLNode.
+        iterator& operator++() {
+            at = static_cast<Node*>(at->getNextSibling());
+            return *this;
+        }
+        iterator operator++(int) {
+            iterator before = *this;
+            ++*this;
+            return before;
+        }
+        bool operator==(const iterator& other) const { return at == other.at; }
+        bool operator!=(const iterator& other) const { return at != other.at; }
+
+    private:
+        Node* at;
+    };
+
+    explicit clXMLChildRange(Node* first) : firstNode(first) {}
+    iterator begin() const { return iterator(firstNode); }
+    iterator end() const { return iterator(); }
+    bool empty() const { return firstNode == nullptr; }
+
+private:
+    Node* firstNode;
+};
+
+/// A node of a document. Its kind is its type: each kind's class below
+/// sets it in its constructor, and the writer and findTag go by getType
+/// alone, so a node given another type with setType is taken for that kind.
 class QOR_API clXMLNode : public common::clMultiTree<std::string> {
 public:
     enum enType : int {
@@ -41,23 +84,13 @@ public:
     /// An element that holds nothing, or only one node of character data,
     /// takes one line, its text byte for byte between its tags: there the
     /// white space is content. Character data beside other nodes is written
-    /// on lines of its own, flush left.
+    /// on lines of its own, flush left. A tag writes each attribute as
+    /// name="value", between '\'' instead when the value holds a '"' but no
+    /// '\'', and between '"' with each '"' as &quot; when it holds both. An
+    /// instruction's data is written as it is held: a name with an empty
+    /// value bare, any other value quoted as in a tag but never escaped.
+    /// An attribute with neither name nor value is left out.
     virtual void print(std::ostream* out, int width) const;
-
-    /// Writes the same bytes as print, handed to out in large blocks and
-    /// never flushed: for files, where every flush is a system call.
-    void printBlocks(std::ostream* out, int width) const;
-
-    /// What print and printBlocks write for this subtree at width: bytes in
-    /// all, and how many of them are '\n' (a host that ends lines in CR LF
-    /// writes one more byte for each). Found by one walk that writes nothing.
-    struct clTextSize {
-        std::uintmax_t bytes = 0;
-        std::uintmax_t newlines = 0;
-    };
-    /// Counting the '\n' bytes costs as much again as the rest of the walk,
-    /// so without countNewlines they are left at 0.
-    clTextSize printedSize(int width, bool countNewlines = true) const;
 
     /// First attribute named name, or null (also for a null name).
     tyAttribute* searchAttribute(const char* name);
@@ -68,6 +101,14 @@ public:
     void setElement(const std::string& text) { key = text; }
     const std::string& getTag() const { return key; }
     const std::string& getElement() const { return key; }
+
+    /// The children, in order, as nodes: `for (clXMLNode& child : node.getChildren())`.
+    clXMLChildRange<clXMLNode> getChildren() {
+        return clXMLChildRange<clXMLNode>(static_cast<clXMLNode*>(firstChild));
+    }
+    clXMLChildRange<const clXMLNode> getChildren() const {
+        return clXMLChildRange<const clXMLNode>(static_cast<const clXMLNode*>(firstChild));
+    }
 
     enType getType() const { return type; }
     void setType(enType t) { type = t; }
@@ -80,52 +121,6 @@ public:
 
     enType type;
     tyAttributeList attribute;
-
-protected:
-    /// Text being written: grows by whole lines, and only on growth are
-    /// bytes set that a line then overwrites. A measuring text stores
-    /// nothing and only counts what its lines would hold.
-    class clLines {
-    public:
-        clLines() = default;
-        clLines(clTextSize* counted, bool newlines) : measured(counted), countNewlines(newlines) {}
-        clTextSize* measuring() const { return measured; }
-        bool countsNewlines() const { return countNewlines; }
-        // Room for count more bytes, to be filled by the caller.
-        char* extend(std::size_t count);
-        const char* data() const { return bytes.data(); }
-        std::size_t size() const { return used; }
-        void clear() { used = 0; }
-
-    private:
-        std::string bytes;
-        std::size_t used = 0;
-        clTextSize* measured = nullptr;
-        bool countNewlines = false;
-    };
-
-    /// A kind's rule: what it writes before its children and after them,
-    /// appended to line (at most one line each, ending in '\n'). False
-    /// when the opening line holds the children too: the walk then writes
-    /// neither them nor the closing line.
-    virtual bool formatOpening(clLines& line, int width) const;
-    virtual void formatClosing(clLines& line, int width) const;
-
-    /// Appends the pieces as they stand (a measuring line counts them).
-    static void appendPieces(clLines& line, std::initializer_list<std::string_view> pieces);
-
-    /// The one walk behind print, printBlocks and printedSize: each node's
-    /// rule appends to text, which is handed to out (when given) in blocks.
-    /// It ends at the first block out refuses.
-    void write(clLines& text, std::ostream* out, int width, bool flushEachLine) const;
-
-    /// The one line every rule writes: width spaces, open, the key, the
-    /// attributes when asked, close. Each attribute is written as
-    /// ` name="value"`, between '\'' instead when the value holds a '"';
-    /// one with neither name nor value is left out. A measuring line is
-    /// only counted.
-    void appendLine(clLines& line, int width, std::string_view open, bool withAttributes,
-                    std::string_view close) const;
 };
 
 /// An element with content: `<name ...>`, its children, `</name>`; on one
@@ -134,10 +129,6 @@ class QOR_API clXMLNodeTag : public clXMLNode {
 public:
     clXMLNodeTag();
     ~clXMLNodeTag() override;
-
-protected:
-    bool formatOpening(clLines& line, int width) const override;
-    void formatClosing(clLines& line, int width) const override;
 };
 
 /// An element without content: `<name .../>`.
@@ -145,9 +136,6 @@ class QOR_API clXMLNodeEmptyTag : public clXMLNode {
 public:
     clXMLNodeEmptyTag();
     ~clXMLNodeEmptyTag() override;
-
-protected:
-    bool formatOpening(clLines& line, int width) const override;
 };
 
 /// Character data; its key is the text.
@@ -155,9 +143,6 @@ class QOR_API clXMLNodeElement : public clXMLNode {
 public:
     clXMLNodeElement();
     ~clXMLNodeElement() override;
-
-protected:
-    bool formatOpening(clLines& line, int width) const override;
 };
 
 /// A processing instruction, `<?name ...?>`, such as the XML declaration;
@@ -166,9 +151,6 @@ class QOR_API clXMLNodeDeclaration : public clXMLNode {
 public:
     clXMLNodeDeclaration();
     ~clXMLNodeDeclaration() override;
-
-protected:
-    bool formatOpening(clLines& line, int width) const override;
 };
 
 /// `<!-- ... -->`; its key is the text between the markers.
@@ -176,9 +158,6 @@ class QOR_API clXMLNodeComment : public clXMLNode {
 public:
     clXMLNodeComment();
     ~clXMLNodeComment() override;
-
-protected:
-    bool formatOpening(clLines& line, int width) const override;
 };
 
 }  // namespace utility
