@@ -344,17 +344,70 @@ struct clScan {
     }
 };
 
+// A CDATA section, a document type or any other "<!" item but a comment,
+// at start: kept whole, as character data.
+clXMLNode* readBangItem(const char* data, std::size_t length, std::size_t start, std::size_t* next, clScan& scan) {
+    *next = scan.bangItemEnd(data, length, start);
+    clXMLNode* item = new clXMLNodeElement;
+    item->key.assign(data + start, *next - start);
+    return item;
+}
+
+// The node a tag makes, told by the byte after its '<' and the byte
+// before its '>': a declaration for "<?", a self-closing tag for a '/'
+// there, else an opening tag.
+clXMLNode* newTagNode(char kind, char last) {
+    if (kind == '?') return new clXMLNodeDeclaration;
+    if (last == '/') return new clXMLNodeEmptyTag;
+    return new clXMLNodeTag;
+}
+
+// Appends the attributes the plain walk cut. When the attributes end
+// before the '>' at cut, the kind's '/' or '?' that the walk read into
+// the last of them comes off it.
+void appendWalkedAttributes(clXMLNode::tyAttributeList& list, clPlainTag& plain, const char* cut, bool cutShort) {
+    std::size_t count = plain.count;
+    if (cutShort) {
+        clAttributeSpans& lastRead = plain.attributes[count - 1];
+        if (lastRead.nameBegin >= cut) {
+            --count;
+        } else {
+            for (const char** at : {&lastRead.nameEnd, &lastRead.valueBegin, &lastRead.valueEnd}) {
+                if (*at > cut) *at = cut;
+            }
+        }
+    }
+    appendAttributes(list, plain.attributes, count);
+}
+
+// Appends the attributes of the attribute text [at, end), read one by one.
+void appendReadAttributes(clXMLNode::tyAttributeList& list, const char* at, const char* end) {
+    clAttributeSpans spans;
+    while (readAttribute(at, end, spans)) {
+        list.emplace_back(std::piecewise_construct, std::forward_as_tuple(spans.nameBegin, spans.nameEnd),
+                          std::forward_as_tuple(spans.valueBegin, spans.valueEnd));
+    }
+}
+
+// Where the name of the tag whose '>' (or the text's end) is at close ends:
+// at the first white space, or as the plain walk found; a '/' or '?' (last)
+// just before close ends it too.
+std::size_t tagNameEnd(const char* data, std::size_t nameBegin, std::size_t close, char last, const clPlainTag* plain) {
+    std::size_t nameEnd = nameBegin;
+    if (plain) {
+        nameEnd = plain->nameEnd;
+    } else {
+        while (nameEnd < close && !isSpace(data[nameEnd])) ++nameEnd;
+    }
+    if (nameEnd == close && (last == '/' || last == '?') && close > nameBegin) --nameEnd;
+    return nameEnd;
+}
+
 // Reads the markup item whose '<' is at start within a pass over
 // data[0, length); an item left open ends at length.
 clXMLNode* parseTagAt(const char* data, std::size_t length, std::size_t start, std::size_t* next, clScan& scan) {
     const char kind = start + 1 < length ? data[start + 1] : '\0';
-    if (kind == '!') {
-        // A CDATA section or a document type: kept whole, as character data.
-        *next = scan.bangItemEnd(data, length, start);
-        clXMLNode* item = new clXMLNodeElement;
-        item->key.assign(data + start, *next - start);
-        return item;
-    }
+    if (kind == '!') return readBangItem(data, length, start, next, scan);
 
     const std::size_t nameBegin = kind == '?' ? start + 2 : start + 1;
     // A processing instruction ends at its "?>"; any other tag at its
@@ -371,21 +424,8 @@ clXMLNode* parseTagAt(const char* data, std::size_t length, std::size_t start, s
     // The byte before the '>' (for a tag without one, the text's last
     // byte) tells a self-closing tag, and a '/' or '?' there ends the name.
     const char last = close > start + 1 ? data[close - 1] : '\0';
-    clXMLNode* node;
-    if (kind == '?') {
-        node = new clXMLNodeDeclaration;
-    } else if (last == '/') {
-        node = new clXMLNodeEmptyTag;
-    } else {
-        node = new clXMLNodeTag;
-    }
-    std::size_t nameEnd = nameBegin;
-    if (isPlain) {
-        nameEnd = plain.nameEnd;
-    } else {
-        while (nameEnd < close && !isSpace(data[nameEnd])) ++nameEnd;
-    }
-    if (nameEnd == close && (last == '/' || last == '?') && close > nameBegin) --nameEnd;
+    clXMLNode* node = newTagNode(kind, last);
+    const std::size_t nameEnd = tagNameEnd(data, nameBegin, close, last, isPlain ? &plain : nullptr);
     node->key.assign(data + nameBegin, nameEnd - nameBegin);
     if (!closed) return node;  // a tag that runs to the end has no attributes
 
@@ -393,32 +433,55 @@ clXMLNode* parseTagAt(const char* data, std::size_t length, std::size_t start, s
     // own '/' or '?' just before it.
     const bool kindByteLast = kind == '?' ? last == '?' : last == '/';
     const std::size_t attributesEnd = !kindByteLast ? close : close - 1 > nameEnd ? close - 1 : nameEnd;
-    clXMLNode::tyAttributeList& list = node->attribute;
     if (isPlain && plain.count > 0) {
-        std::size_t count = plain.count;
-        if (attributesEnd < close) {
-            // The walk read up to the '>': the kind's byte comes off the last attribute.
-            clAttributeSpans& lastRead = plain.attributes[count - 1];
-            const char* const cut = data + attributesEnd;
-            if (lastRead.nameBegin >= cut) {
-                --count;
-            } else {
-                for (const char** at : {&lastRead.nameEnd, &lastRead.valueBegin, &lastRead.valueEnd}) {
-                    if (*at > cut) *at = cut;
-                }
-            }
-        }
-        appendAttributes(list, plain.attributes, count);
+        appendWalkedAttributes(node->attribute, plain, data + attributesEnd, attributesEnd < close);
     } else {
         // Also a name cut short by a '/' or '?' that is not its kind's.
-        const char* at = data + nameEnd;
-        clAttributeSpans spans;
-        while (readAttribute(at, data + attributesEnd, spans)) {
-            list.emplace_back(std::piecewise_construct, std::forward_as_tuple(spans.nameBegin, spans.nameEnd),
-                              std::forward_as_tuple(spans.valueBegin, spans.valueEnd));
-        }
+        appendReadAttributes(node->attribute, data + nameEnd, data + attributesEnd);
     }
     return node;
+}
+
+// Past the blanks that character data loses at its front, from first on.
+// Up to the text's last '>', that '>' ends the skip if nothing else does.
+std::size_t skipBlanks(const char* data, std::size_t length, std::size_t first, const clScan& scan) {
+    if (scan.tagEndAhead(first)) {
+        while (isBlank(data[first])) ++first;
+    } else {
+        while (first < length && isBlank(data[first])) ++first;
+    }
+    return first;
+}
+
+bool isCommentOpen(const char* data, std::size_t length, std::size_t pos) {
+    return length - pos >= 4 && data[pos + 1] == '!' && data[pos + 2] == '-' && data[pos + 3] == '-';
+}
+
+// Reads the comment whose "<!--" is at pos into parent, and returns where
+// the text after it begins; pos itself when it has no "-->", as no later
+// comment then has.
+std::size_t readComment(const char* data, std::size_t length, std::size_t pos, clXMLNode* parent, clScan& scan) {
+    // Searching from after "<!--" keeps "<!-->" from closing itself.
+    const std::size_t end = scan.commentEndMissing ? length : findMarker(data, length, pos + 4, "-->");
+    if (end == length) {
+        scan.commentEndMissing = true;
+        return pos;
+    }
+    clXMLNode* comment = new clXMLNodeComment;
+    comment->key.assign(data + pos + 4, end - pos - 4);
+    parent->addChild(comment);
+    return end + 3;
+}
+
+// Links a markup item under parent, or, for a closing tag (null), closes
+// the innermost open tag; open holds the tags not yet closed.
+void placeItem(clXMLNode* item, clXMLNode* parent, std::vector<clXMLNode*>& open) {
+    if (!item) {
+        if (!open.empty()) open.pop_back();  // a stray closing tag changes nothing
+        return;
+    }
+    parent->addChild(item);
+    if (item->getType() == clXMLNode::TYPE_TAG) open.push_back(item);
 }
 
 }  // namespace
@@ -446,14 +509,8 @@ void parseText(clXMLNode* top, const char* data, std::size_t length, std::size_t
             discarded = textStart;
         }
         // Leading blanks are not part of the text; skipping them first also
-        // finds the next '<' at once when only blanks come before it. Up to
-        // the text's last '>', that '>' ends the skip if nothing else does.
-        std::size_t first = textStart;
-        if (scan.tagEndAhead(first)) {
-            while (isBlank(data[first])) ++first;
-        } else {
-            while (first < length && isBlank(data[first])) ++first;
-        }
+        // finds the next '<' at once when only blanks come before it.
+        const std::size_t first = skipBlanks(data, length, textStart, scan);
         pos = findTagOpen(data, length, first > pos ? first : pos);
         if (pos == length) break;
         clXMLNode* parent = open.empty() ? top : open.back();
@@ -464,30 +521,16 @@ void parseText(clXMLNode* top, const char* data, std::size_t length, std::size_t
             parent->addChild(element);
         }
 
-        if (length - pos >= 4 && data[pos + 1] == '!' && data[pos + 2] == '-' && data[pos + 3] == '-') {
-            // Searching from after "<!--" keeps "<!-->" from closing itself.
-            const std::size_t end = scan.commentEndMissing ? length : findMarker(data, length, pos + 4, "-->");
-            if (end == length) {
-                scan.commentEndMissing = true;
-                textStart = pos;  // the unclosed "<!--" opens the next text
-                ++pos;
-                continue;
-            }
-            clXMLNode* comment = new clXMLNodeComment;
-            comment->key.assign(data + pos + 4, end - pos - 4);
-            parent->addChild(comment);
-            pos = textStart = end + 3;
+        if (isCommentOpen(data, length, pos)) {
+            const std::size_t after = readComment(data, length, pos, parent, scan);
+            // An unclosed "<!--" opens the next text.
+            textStart = after;
+            pos = after == pos ? pos + 1 : after;
             continue;
         }
 
-        clXMLNode* item = parseTagAt(data, length, pos, &pos, scan);
+        placeItem(parseTagAt(data, length, pos, &pos, scan), parent, open);
         textStart = pos;
-        if (!item) {
-            if (!open.empty()) open.pop_back();  // a stray closing tag changes nothing
-        } else {
-            parent->addChild(item);
-            if (item->getType() == clXMLNode::TYPE_TAG) open.push_back(item);
-        }
     }
 }
 
