@@ -60,4 +60,24 @@ TEST_F(Lookup, ConstAndMutableFindAgree) {
     EXPECT_EQ(constant.find("b")->getAttribute().size(), 1u);
 }
 
+// findTag passes over text, comments and instructions of the name; a
+// node's children come as nodes, in order, to change or to read.
+TEST_F(Lookup, FindsTagsAndWalksChildren) {
+    parse("<?swf v=\"0\"?><!--swf--><t>swf</t><a><swf v=\"1\"/></a><swf v=\"2\"></swf>");
+    ASSERT_NE(doc.findTag("swf"), nullptr);
+    EXPECT_EQ(doc.findTag("swf")->searchAttribute("v")->second, "1");
+    EXPECT_EQ(doc.findTag("t")->getType(), clXMLNode::TYPE_TAG);
+    EXPECT_EQ(doc.findTag("SWF"), nullptr);
+    EXPECT_EQ(doc.findTag(""), nullptr);
+    const qor::utility::clXML& constant = doc;
+    EXPECT_EQ(constant.findTag("swf"), doc.findTag("swf"));
+
+    std::string keys;
+    for (const clXMLNode& child : constant.root.getChildren()) keys += child.getTag() + ',';
+    EXPECT_EQ(keys, "swf,swf,t,a,swf,");
+    for (clXMLNode& child : doc.findTag("a")->getChildren()) child.setTag("b");
+    EXPECT_EQ(tree(), "P[swf] [v=0]\nC[swf]\nT[t]\n  D[swf]\nT[a]\n  S[b] [v=1]\nT[swf] [v=2]\n");
+    EXPECT_TRUE(doc.findTag("b")->getChildren().empty());
+}
+
 }  // namespace

@@ -3,13 +3,18 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include "xml_fixture.h"
@@ -391,6 +396,82 @@ TEST_F(Loader, RefusesDevicesAndPipes) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     doc.load(fifo);
     EXPECT_FALSE(doc.isLoad());
+}
+#endif
+
+}  // namespace
+
+namespace {
+
+// Text loads as a file of the same bytes does: a trailing NUL is content
+// there too, and the document is emptied first.
+TEST_F(Loader, LoadsTextAsAFileOfTheSameBytes) {
+    const std::string texts[] = {"<a>\r\nx</a>", std::string("<a/><b\0", 7), "", " \r\n", "<!-- c -->"};
+    for (const std::string& text : texts) {
+        clXML file(write("same.xml", text));
+        doc.loadText("<old/>");
+        doc.loadText(text);
+        EXPECT_EQ(tree(), qor_test::describe(file.root, false)) << text;
+        EXPECT_EQ(doc.getLoadResult(), file.getLoadResult()) << text;
+    }
+}
+
+#ifndef _WIN32
+// A load of a regular file as large as the address space allows is told
+// by its result, in a child whose memory is bounded; the file is sparse.
+int loadResultUnderBoundedMemory(const std::string& path) {
+    const pid_t child = fork();
+    if (child == 0) {
+        const rlimit size{std::uintmax_t(16) << 30, std::uintmax_t(16) << 30};
+        const rlimit memory{std::uintmax_t(512) << 20, std::uintmax_t(512) << 20};
+        if (setrlimit(RLIMIT_FSIZE, &size) != 0 || truncate(path.c_str(), off_t(8) << 30) != 0) _exit(100);
+        if (setrlimit(RLIMIT_AS, &memory) != 0) _exit(101);
+        _exit(clXML(path).getLoadResult());
+    }
+    int status = -1;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Every way a load ends has a result of its own, and only LOAD_OK leaves
+// nodes in the document.
+TEST_F(Loader, SaysWhyALoadEnded) {
+    const std::string fifo = (dir / "pipe.xml").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string markup = write("m.xml", "<a/>");
+    struct Case {
+        const char* what;
+        std::function<void(clXML&)> load;
+        clXML::enLoadResult result;
+    };
+    const Case cases[] = {
+        {"a file", [&](clXML& d) { d.load(markup); }, clXML::LOAD_OK},
+        {"text", [](clXML& d) { d.loadText("<a/>"); }, clXML::LOAD_OK},
+        {"a missing file", [&](clXML& d) { d.load((dir / "missing.xml").string()); }, clXML::LOAD_CANNOT_OPEN},
+        {"no descriptor", [](clXML& d) { d.load(-1); }, clXML::LOAD_CANNOT_OPEN},
+        {"a directory", [&](clXML& d) { d.load(dir.string()); }, clXML::LOAD_NOT_READABLE},
+        {"a named pipe by path", [&](clXML& d) { d.load(fifo); }, clXML::LOAD_NOT_READABLE},
+        {"a descriptor that cannot read",
+         [&](clXML& d) {
+             const int fd = ::open(markup.c_str(), O_WRONLY | O_CLOEXEC);
+             d.load(fd);
+             ::close(fd);
+         },
+         clXML::LOAD_READ_FAILED},
+        {"no markup", [&](clXML& d) { d.load(write("blank.xml", " \r\n")); }, clXML::LOAD_NO_MARKUP},
+        {"no text", [](clXML& d) { d.loadText(""); }, clXML::LOAD_NO_MARKUP},
+    };
+    for (const Case& c : cases) {
+        doc.loadText("<old/>");
+        c.load(doc);
+        EXPECT_EQ(doc.getLoadResult(), c.result) << c.what;
+        EXPECT_EQ(doc.isLoad(), c.result == clXML::LOAD_OK) << c.what;
+    }
+    EXPECT_EQ(clXML().getLoadResult(), clXML::LOAD_NO_MARKUP);
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's shadow memory cannot live under a bounded address space";
+#else
+    EXPECT_EQ(loadResultUnderBoundedMemory(write("huge.xml", "")), clXML::LOAD_TOO_LARGE);
+#endif
 }
 #endif
 

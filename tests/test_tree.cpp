@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/multi_tree.h"
+#include "xml/xml.h"
 #include "xml/xml_node.h"
 
 namespace {
@@ -154,6 +155,33 @@ TEST_F(Attributes, SetMakesAnExactCopy) {
     EXPECT_EQ(node.getAttribute(), (clXMLNode::tyAttributeList{{"p", "1"}}));
     node.setAttribute(two, 0);
     EXPECT_TRUE(node.getAttribute().empty());
+}
+
+// A loaded document can be returned and kept in a vector: the tree goes to
+// the new owner, nodes and all, and the old one is left empty.
+TEST(XmlDocument, MovesItsTree) {
+    using qor::utility::clXML;
+    clXML first;
+    first.loadText("<a><b/></a><c/>");
+    clXMLNode* b = first.findTag("b");
+    std::vector<clXML> documents;
+    documents.push_back(std::move(first));
+    documents.emplace_back().loadText("<d/>");
+    documents.reserve(documents.capacity() + 1);  // moves both again
+    EXPECT_FALSE(first.isLoad());
+    EXPECT_EQ(first.getLoadResult(), clXML::LOAD_NO_MARKUP);
+    EXPECT_EQ(documents[0].findTag("b"), b);
+    EXPECT_EQ(documents[0].findTag("c")->getParent(), &documents[0].root);
+    EXPECT_EQ(documents[0].getLoadResult(), clXML::LOAD_OK);
+
+    clXML target;
+    target.loadText("<old/>");
+    target = std::move(documents[0]);
+    EXPECT_EQ(target.findTag("old"), nullptr);
+    EXPECT_EQ(target.findTag("b"), b);
+    EXPECT_EQ(b->getParent()->getParent(), &target.root);
+    EXPECT_FALSE(documents[0].isLoad());
+    EXPECT_NE(documents[1].findTag("d"), nullptr);
 }
 
 }  // namespace

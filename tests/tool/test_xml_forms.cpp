@@ -524,4 +524,49 @@ TEST_F(XmlForms, TheCheckerTellsEveryChange) {
 #endif
 }
 
+// Whatever a program sets a value to, the export is XML: in a tag a value
+// with both quotes is escaped, in an instruction nothing is, and an
+// instruction's words come back as they were read. Each export is held to
+// bytes and, through the checker, to a document that reads the same.
+TEST_F(XmlForms, EveryValueIsExportedAsXml) {
+#ifndef _WIN32
+    struct Row {
+        std::string name;
+        std::string loaded;
+        std::string value;  // set as the first node's attribute a, unless empty
+        std::string reads;  // what the export must read as, when not loaded
+        std::string written;
+    };
+    const std::vector<Row> rows = {
+        {"both_quotes", "<t a=\"x\"/>", "say \"hi\" it's", "<t a='say \"hi\" it&apos;s'/>",
+         "  <t a=\"say &quot;hi&quot; it's\"/>\n"},
+        {"both_quotes_with_content", "<t a=\"x\">y</t>", "\"'", "<t a='&quot;&apos;'>y</t>", "  <t a=\"&quot;'\">y</t>\n"},
+        {"double_quote", "<t a=\"x\"/>", "say \"hi\"", "<t a='say \"hi\"'/>", "  <t a='say \"hi\"'/>\n"},
+        {"empty_value", "<t a=\"\"/>", "", "", "  <t a=\"\"/>\n"},
+        {"instruction_words", "<?pi some data?><t/>", "", "", "  <?pi some data?>\n  <t/>\n"},
+        {"stylesheet", "<?xml-stylesheet href=\"a.xsl\" type=\"text/xsl\"?><t/>", "", "",
+         "  <?xml-stylesheet href=\"a.xsl\" type=\"text/xsl\"?>\n  <t/>\n"},
+        {"instruction_empty_value", "<?pi a=\"\"?><t/>", "", "<?pi a?><t/>", "  <?pi a?>\n  <t/>\n"},
+        {"instruction_both_quotes", "<?pi a=\"x\"?><t/>", "say \"hi\" it's", "<?pi a='say \"hi\" it's'?><t/>",
+         "  <?pi a='say \"hi\" it's'?>\n  <t/>\n"},
+    };
+    std::vector<std::string> pairs{"--export"};
+    for (const Row& row : rows) {
+        qor::utility::clXML document;
+        document.loadText(row.loaded);
+        if (!row.value.empty()) document.root.getChildren().begin()->searchAttribute("a")->second = row.value;
+        const std::string input = dir.path(row.name + ".xml");
+        const std::string exported = dir.path(row.name + ".export.xml");
+        writeFile(input, row.reads.empty() ? row.loaded : row.reads);
+        EXPECT_TRUE(document.exportFile(exported)) << row.name;
+        EXPECT_EQ(readFile(exported), row.written) << row.name;
+        pairs.push_back(input);
+        pairs.push_back(exported);
+    }
+    const Verdict verdict = check(dir, pairs);
+    EXPECT_EQ(verdict.status, 0) << verdict.report;
+    EXPECT_EQ(verdict.report, "");
+#endif
+}
+
 }  // namespace
