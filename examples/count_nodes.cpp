@@ -2,6 +2,7 @@
 //   count_nodes FILE
 #include <cstddef>
 #include <iostream>
+#include <vector>
 
 #include <qor/xml/xml.h>
 
@@ -18,12 +19,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::size_t count[clXMLNode::TYPE_COMMENT + 1] = {};
-    // A node before its children, each subtree before the next sibling;
-    // no recursion, so any depth will do.
-    for (const auto* node = document.root.getFirstChild(); node;
-         node = node->getNextInPreorder(&document.root)) {
-        // Every node under a document's root is a clXMLNode.
-        ++count[static_cast<const clXMLNode*>(node)->getType()];
+    // The nodes still to count, kept here rather than on the call stack,
+    // so any depth will do.
+    std::vector<const clXMLNode*> pending;
+    for (const clXMLNode& top : document.root.getChildren()) pending.push_back(&top);
+    while (!pending.empty()) {
+        const clXMLNode& node = *pending.back();
+        pending.pop_back();
+        ++count[node.getType()];
+        for (const clXMLNode& child : node.getChildren()) pending.push_back(&child);
     }
     std::cout << "tags " << count[clXMLNode::TYPE_TAG] << '\n'
               << "empty tags " << count[clXMLNode::TYPE_EMPTY_TAG] << '\n'

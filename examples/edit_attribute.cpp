@@ -16,8 +16,8 @@ int main(int argc, char** argv) {
         std::cerr << "cannot load " << argv[1] << '\n';
         return 1;
     }
-    // find returns the first node named so, in document order.
-    qor::utility::clXMLNode* swf = document.find("swf");
+    // findTag returns the first tag named so, in document order.
+    qor::utility::clXMLNode* swf = document.findTag("swf");
     qor::utility::clXMLNode::tyAttribute* version = swf ? swf->searchAttribute("version") : nullptr;
     if (!version) {
         std::cerr << "no swf element with a version in " << argv[1] << '\n';

@@ -7,8 +7,9 @@
 int main() {
     const std::string text = "<note lang=\"en\"><to>Ada</to><!-- draft --><seen/></note>";
     qor::utility::clXML document;
-    // Null: the nodes go under the document's root, after any already there.
-    document.parse(nullptr, text, 0);
+    // Parsed as a file holding these bytes would be.
+    document.loadText(text);
+    if (document.getLoadResult() != qor::utility::clXML::LOAD_OK) return 1;
     document.print(&std::cout);
-    return document.isLoad() ? 0 : 1;
+    return 0;
 }

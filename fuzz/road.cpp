@@ -247,11 +247,23 @@ Records parse(const std::string& t) {
 
 }  // namespace model
 
-void appendAttributes(std::string& line, const clXMLNode::tyAttributeList& list) {
+// A tag's value that holds both quotes goes between '"', each '"' as
+// "&quot;"; an instruction escapes nothing and writes a name whose value
+// is empty bare.
+void appendAttributes(std::string& line, const clXMLNode::tyAttributeList& list, bool instruction = false) {
     for (const clXMLNode::tyAttribute& entry : list) {
         if (entry.first.empty() && entry.second.empty()) continue;
-        const char quote = entry.second.find('"') == std::string::npos ? '"' : '\'';
-        line += ' ' + entry.first + '=' + quote + entry.second + quote;
+        line += ' ' + entry.first;
+        if (instruction && entry.second.empty()) continue;
+        const bool doubleQuote = entry.second.find('"') != std::string::npos;
+        std::string value = entry.second;
+        if (doubleQuote && !instruction && value.find('\'') != std::string::npos) {
+            value.clear();
+            for (const char c : entry.second) value += c == '"' ? std::string("&quot;") : std::string(1, c);
+        }
+        const char quote = doubleQuote && value == entry.second ? '\'' : '"';
+        line += '=';
+        line += quote + value + quote;
     }
 }
 
@@ -304,7 +316,7 @@ std::string expectedExport(const Records& nodes, std::vector<std::size_t>& lineE
         case clXMLNode::TYPE_DECLARATION:
             text.append(width, ' ');
             text += "<?" + r.key;
-            appendAttributes(text, r.attributes);
+            appendAttributes(text, r.attributes, true);
             text += "?>\n";
             break;
         case clXMLNode::TYPE_COMMENT:
