@@ -75,22 +75,30 @@ bool copyWords(char* to, const char* from, std::size_t count) {
     return wordHoldsDoubleQuote(head) || wordHoldsDoubleQuote(tail);
 }
 
-template <class Word>
-bool wordsHoldDoubleQuote(const char* from, std::size_t count) {
-    Word head, tail;
-    loadWords(from, count, head, tail);
-    return wordHoldsDoubleQuote(head) || wordHoldsDoubleQuote(tail);
+// Four pieces of Piece's size that cover [from, from + count), count
+// being from one to four times that size, as one 64-bit word.
+template <class Piece>
+std::uint64_t coveringWord(const char* from, std::size_t count) {
+    const std::size_t step = (count - sizeof(Piece)) / 3;
+    std::uint64_t word = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+        Piece piece;
+        std::memcpy(&piece, from + (k < 3 ? k * step : count - sizeof piece), sizeof piece);
+        word = word << (8 * sizeof piece) | piece;
+    }
+    return word;
 }
 
-// Whether the bytes hold a '"'; a short value is looked at a word at a time.
-bool holdsDoubleQuote(const char* from, std::size_t count) {
-    if (count >= 8 && count <= 16) return wordsHoldDoubleQuote<std::uint64_t>(from, count);
-    if (count >= 4 && count < 8) return wordsHoldDoubleQuote<std::uint32_t>(from, count);
-    if (count >= 4) return std::memchr(from, '"', count) != nullptr;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (from[i] == '"') return true;
-    }
-    return false;
+// Whether value holds a '"'. The lengths of most values are spread over a
+// few bytes either side of four, so up to 8 bytes one branch-free test
+// serves them all.
+bool holdsDoubleQuote(const std::string& value) {
+    const char* const from = value.data();
+    const std::size_t count = value.size();
+    if (count < 2) return from[0] == '"';  // an empty value's terminator is no '"'
+    if (count <= 8) return wordHoldsDoubleQuote(coveringWord<std::uint16_t>(from, count));
+    if (count <= 16) return wordHoldsDoubleQuote(coveringWord<std::uint32_t>(from, count));
+    return std::memchr(from, '"', count) != nullptr;
 }
 
 // copyBytes for a value, also telling whether it holds a '"': the bytes
@@ -124,7 +132,7 @@ bool needsEscaping(const std::string& value) { return value.find('\'') != std::s
 
 // The bytes a tag's value gains when it is written.
 std::size_t escapingGrowth(const std::string& value) {
-    if (!holdsDoubleQuote(value.data(), value.size()) || !needsEscaping(value)) return 0;
+    if (!holdsDoubleQuote(value) || !needsEscaping(value)) return 0;
     return quoteGrowth * static_cast<std::size_t>(std::count(value.begin(), value.end(), '"'));
 }
 
@@ -178,12 +186,15 @@ void countLine(const clXMLNode& node, clTextSize& counted, bool countNewlines, s
     counted.bytes += fixed + node.getTag().size();
     if (countNewlines) counted.newlines += newlinesIn(node.getTag());
     if (how == ATTRIBUTES_NONE) return;
+    bool anyDoubleQuote = false;  // rare: then the values are looked at again
     for (const tyAttribute& entry : node.getAttribute()) {
         if (!isWritten(entry)) continue;
         counted.bytes += attributeSize(entry, how);
-        if (how == ATTRIBUTES_TAG) counted.bytes += escapingGrowth(entry.second);
+        anyDoubleQuote |= how == ATTRIBUTES_TAG && holdsDoubleQuote(entry.second);
         if (countNewlines) counted.newlines += newlinesIn(entry.first) + newlinesIn(entry.second);
     }
+    if (!anyDoubleQuote) return;
+    for (const tyAttribute& entry : node.getAttribute()) counted.bytes += escapingGrowth(entry.second);
 }
 
 // Writes width spaces at out.
