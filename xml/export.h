@@ -3,7 +3,8 @@
 #ifndef QOR_UTILITY_EXPORT_H
 #define QOR_UTILITY_EXPORT_H
 
-// Windows builds are static only: no import or export is needed there.
+// On Windows the build makes the static library alone (CMakeLists.txt
+// makes no DLL there), so no import or export mark is needed.
 #if defined(__GNUC__) && !defined(_WIN32)
 #define QOR_API __attribute__((visibility("default")))
 #else
