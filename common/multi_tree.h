@@ -59,6 +59,7 @@ public:
     /// children; from is left without any. The nodes themselves stay where
     /// they are in memory, so pointers to them stay valid.
     void adoptChildren(clMultiTree& from) {
+        if (&from == this) return;
         for (clMultiTree* child = from.firstChild; child; child = child->nextSibling) child->parent = this;
         if (!from.firstChild) return;
         if (lastChild) {
