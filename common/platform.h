@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 namespace qor {
@@ -30,6 +32,20 @@ enum enFileResult : unsigned {
     FILE_READ_FAILED,   // a read that failed or ended before the file's size
     FILE_TOO_LARGE      // more than a string may hold, or than memory does
 };
+
+// What read (a call that gives an enFileResult) gives, or FILE_TOO_LARGE
+// when memory runs out on the way: a file too large to hold is one result
+// among the others, not an exception.
+template <class Read>
+enFileResult readUnlessTooLarge(Read read) {
+    try {
+        return read();
+    } catch (const std::bad_alloc&) {
+        return FILE_TOO_LARGE;
+    } catch (const std::length_error&) {
+        return FILE_TOO_LARGE;
+    }
+}
 
 // Makes buffer larger than done, for the next read of a stream whose size
 // is not known: 64 KiB at first, then twice as large each time. False when

@@ -9,8 +9,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <new>
-#include <stdexcept>
 
 #include "common/platform.h"
 
@@ -76,13 +74,7 @@ bool clFileBytes::open(const std::string& path) {
 
 bool clFileBytes::openDescriptor(int fd, unsigned access) {
     close();
-    try {
-        outcome = read(fd, access);
-    } catch (const std::bad_alloc&) {
-        outcome = FILE_TOO_LARGE;
-    } catch (const std::length_error&) {
-        outcome = FILE_TOO_LARGE;
-    }
+    outcome = readUnlessTooLarge([&] { return read(fd, access); });
     if (outcome != FILE_READ) {
         close();
         return false;

@@ -11,8 +11,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <new>
-#include <stdexcept>
 
 #include "common/platform.h"
 
@@ -80,13 +78,7 @@ bool clFileBytes::open(const std::string& path) {
 
 bool clFileBytes::openDescriptor(int descriptor, unsigned access) {
     close();
-    try {
-        outcome = read(descriptor, access);
-    } catch (const std::bad_alloc&) {
-        outcome = FILE_TOO_LARGE;
-    } catch (const std::length_error&) {
-        outcome = FILE_TOO_LARGE;
-    }
+    outcome = readUnlessTooLarge([&] { return read(descriptor, access); });
     if (outcome != FILE_READ) {
         close();
         return false;
