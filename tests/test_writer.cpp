@@ -331,6 +331,12 @@ TEST_F(Writer, TellsTheSizeOfWhatItWrites) {
         {"text", parsed("<a>one\ntwo\r\nthree\r</a>\n\r\n<b>\r</b>")},
         {"newline in a name", parsed("<a\nb x=\"1\">t</a\nb><c\n/>")},
         {"deep", parsed(nested(2000, "<d k=\"v\">", "x", "</d>"))},
+        {"both quotes",
+         [this] {
+             doc.root.removeChildren();
+             node<clXMLNodeEmptyTag>(&doc.root, "s", {{"q", "'\"" + std::string(40, '"')}, {"r", "\"'\n"}});
+             node<clXMLNodeDeclaration>(&doc.root, "d", {{"q", "\"'"}});
+         }},
         {"built by hand",
          [this] {
              doc.root.removeChildren();
