@@ -126,13 +126,13 @@ char* copyValue(char* to, const std::string& value, bool& holdsQuote) {
 const char quoteEntity[] = "&quot;";
 constexpr std::size_t quoteGrowth = sizeof quoteEntity - 2;  // what each '"' gains
 
-// A tag's value that holds both quotes is written between '"', each '"'
-// as an entity: there is no other way to write it as XML.
-bool needsEscaping(const std::string& value) { return value.find('\'') != std::string::npos; }
+bool holdsApostrophe(const std::string& value) { return value.find('\'') != std::string::npos; }
 
-// The bytes a tag's value gains when it is written.
+// The bytes a tag's value gains when it is written. One that holds both
+// quotes is written between '"', each '"' as an entity: there is no other
+// way to write it as XML.
 std::size_t escapingGrowth(const std::string& value) {
-    if (!holdsDoubleQuote(value) || !needsEscaping(value)) return 0;
+    if (!holdsDoubleQuote(value) || !holdsApostrophe(value)) return 0;
     return quoteGrowth * static_cast<std::size_t>(std::count(value.begin(), value.end(), '"'));
 }
 
@@ -172,7 +172,7 @@ char* putAttribute(clLines& line, char* out, const tyAttribute& entry, enAttribu
     bool holdsQuote;
     out = copyValue(out, entry.second, holdsQuote);
     // A value that holds a '"' (read from between '\'') goes back between '\''.
-    if (holdsQuote && how == ATTRIBUTES_TAG && needsEscaping(entry.second)) {
+    if (holdsQuote && how == ATTRIBUTES_TAG && holdsApostrophe(entry.second)) {
         return putEscapedValue(line, opening, entry.second);
     }
     *opening = *out++ = holdsQuote ? '\'' : '"';
