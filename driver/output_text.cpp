@@ -11,6 +11,7 @@
 using qor::utility::clXML;
 using qor::utility::clXMLNode;
 using host::textLineEnd;
+namespace writer = qor::utility::writer;
 
 namespace {
 
@@ -141,7 +142,7 @@ clHead headOf(const clXML& document) {
 bool writeBody(const clXMLNode* first, std::streambuf* target, std::uintmax_t* written = nullptr) {
     clTextModeBody body(target);
     std::ostream out(&body);
-    for (const clXMLNode* node = first; node && out; node = nextOf(*node)) qor::utility::writer::printBlocks(*node, &out, topLevelWidth);
+    for (const clXMLNode* node = first; node && out; node = nextOf(*node)) writer::printBlocks(*node, &out, topLevelWidth);
     const bool passed = out && body.finish();
     if (written) *written = body.written();
     return passed;
@@ -175,7 +176,7 @@ std::uintmax_t replacementSize(const clXML& document) {
         return size + body;
     }
     for (const clXMLNode* node = head.body; node; node = nextOf(*node)) {
-        size += qor::utility::writer::printedSize(*node, topLevelWidth, false).bytes;
+        size += writer::printedSize(*node, topLevelWidth, false).bytes;
     }
     return size;
 }
