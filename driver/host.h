@@ -22,12 +22,12 @@ namespace host {
 // names: bytes on POSIX; on Windows, the host's wide command line as UTF-8.
 std::vector<std::string> arguments(int argc, char** argv);
 
-// Makes a write past a file-size limit, or into a pipe whose reader has
-// gone, fail with an error the caller can report and clean up after,
-// instead of a signal that kills the process; on Linux, also notes the
-// creation mask, which a new output's permissions follow; on Windows,
-// lets a console event remove the new output before the process ends.
-// Call it first.
+// Call it first. On Linux it makes a write past a file-size limit, or
+// into a pipe whose reader has gone, fail with an error the caller can
+// report and clean up after, instead of a signal that kills the process,
+// and notes the creation mask, which a new output's permissions follow.
+// On Windows it has the console's events remove a new output file before
+// they end the process (see clOutputFile::createBeside).
 void prepareProcess();
 
 // While alive, a bus error (a mapped file cut short by another program)
@@ -185,10 +185,13 @@ public:
     bool reserve(std::uintmax_t bytes);
 
     // Gives the new file what the file place found has and this user may
-    // set: its owner (where this user is root), its group (where a member),
-    // its permissions, access list and security label; false when any of
-    // these fails. When place found none, the permissions a newly created
-    // file gets.
+    // set; false when any of it fails. On Linux: its owner (where this user
+    // is root), its group (where a member), its permissions, access list
+    // and security label (a label the security policy refuses excepted).
+    // On Windows: its owner (where this user may give one), group and
+    // access list, its hidden, system and not-indexed attributes, and its
+    // creation time. When place found none, what a file newly created
+    // there gets.
     bool takeAttributes(const clPlace& place);
 
     // Writes the file's data through to storage.
@@ -200,11 +203,13 @@ public:
     // as it was.
     bool replace(const clPlace& place, const clFileId* mustReplace);
 
-    // After replace: syncs what makes the rename survive a power cut. False
-    // when that fails; the new file is in place all the same.
+    // After replace: syncs what makes the rename survive a power cut (on
+    // Windows the move was written through already). False when that
+    // fails; the new file is in place all the same.
     bool syncReplacement();
 
-    // Removes the new file, while its name is still its own.
+    // Removes the new file: on Linux while its name is still its own; on
+    // Windows the file open here, whatever its name now.
     void discard();
 
     // False when the host reports an error closing it.

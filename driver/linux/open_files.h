@@ -43,8 +43,8 @@ clFileId identityOf(int fd);
 // The identity of what name in directory stands for now, links not followed.
 clFileId identityAt(int directory, const std::string& name);
 
-// Whether a link or a FIFO of owner may be trusted: root's and this
-// user's own may; another user's only to lead to what that user owns.
+// Whether owner is root or the user running the tool: their links may
+// lead anywhere, and their FIFOs may feed the run.
 bool isTrusted(uid_t owner);
 
 // Opens what place holds for real use: through its own entry in /proc,

@@ -18,8 +18,8 @@ void removeOnConsoleEvent(HANDLE handle);
 // is read-only. Safe from the console's event thread.
 void removeOpenFile(HANDLE handle);
 
-// Moves the recorded file from over to, apart from any removal by a
-// console event; once moved, an event leaves it be. False when it did not
+// Moves the file at from over to, apart from any removal by a console
+// event; once it moved, an event removes nothing. False when it did not
 // move, with the host's error in error.
 bool moveRecordedFile(const std::wstring& from, const std::wstring& to, DWORD& error);
 

@@ -66,8 +66,8 @@ bool isDirectory(HANDLE handle) {
     return GetFileInformationByHandle(handle, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Whether a link stands at path itself, whatever it leads to.
-bool isLinkAt(const std::wstring& path) {
+// Whether anything stands at path itself, a link there not followed.
+bool isAnythingAt(const std::wstring& path) {
     const HANDLE link = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (link == INVALID_HANDLE_VALUE) return false;
@@ -135,7 +135,7 @@ enPlaceKind clPlace::resolve(const std::string& path) {
     if (handle == INVALID_HANDLE_VALUE) {
         // Nothing there: a new file may go there if its directory is. A
         // link to nothing is not replaced by a file.
-        if (GetLastError() != ERROR_FILE_NOT_FOUND || isLinkAt(full)) return placeKind;
+        if (GetLastError() != ERROR_FILE_NOT_FOUND || isAnythingAt(full)) return placeKind;
         return placeKind = findHolderOfMissing(full, state, name) ? PLACE_MISSING : PLACE_UNREACHABLE;
     }
     fileId = identityOf(handle);
