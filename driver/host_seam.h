@@ -20,7 +20,7 @@ class clOutputFile;
 // Windows has no STEP_SYNC_DIRECTORY: its move is written through,
 // directory and all, before it returns.
 enum enStep { STEP_INPUT_READ, STEP_SET_ATTRIBUTES, STEP_SYNC_DATA, STEP_RENAME, STEP_SYNC_DIRECTORY };
-// The open file a step concerns: a descriptor here, a HANDLE on Windows.
+// The open file a step concerns: a descriptor on Linux, a HANDLE on Windows.
 #ifdef _WIN32
 using tyStepFile = void*;
 #else
