@@ -1,5 +1,6 @@
-// What differs between the hosts the tool runs on: its process, paths and
-// the files it writes. One header, one source file per host.
+// What the run needs of the host it runs on: its process, paths and the
+// files it writes. Each host keeps its own state for these in
+// driver/<host>/state.h and implements them in the files beside it.
 #ifndef SWFUPGRADE_HOST_H
 #define SWFUPGRADE_HOST_H
 
@@ -9,7 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/host_seam.h"
+#ifdef _WIN32
+#include "driver/windows/state.h"
+#else
+#include "driver/linux/state.h"
+#endif
 
 namespace host {
 
@@ -17,10 +22,12 @@ namespace host {
 // names: bytes on POSIX; on Windows, the host's wide command line as UTF-8.
 std::vector<std::string> arguments(int argc, char** argv);
 
-// Makes a write past a file-size limit, or into a pipe whose reader has
-// gone, fail with an error the caller can report and clean up after,
-// instead of a signal that kills the process; on Linux, also notes the
-// creation mask, which a new output's permissions follow. Call it first.
+// Call it first. On Linux it makes a write past a file-size limit, or
+// into a pipe whose reader has gone, fail with an error the caller can
+// report and clean up after, instead of a signal that kills the process,
+// and notes the creation mask, which a new output's permissions follow.
+// On Windows it has the console's events remove a new output file before
+// they end the process (see clOutputFile::createBeside).
 void prepareProcess();
 
 // While alive, a bus error (a mapped file cut short by another program)
@@ -68,15 +75,17 @@ enum enPlaceKind {
     PLACE_REGULAR,
     PLACE_DIRECTORY,
     PLACE_STREAM,     // a device, a pipe or a socket
-    PLACE_DESCRIPTOR  // one of this process's own descriptors: /dev/stdout, /dev/fd/N and the like
+    PLACE_DESCRIPTOR  // one of this process's own descriptors: /dev/stdout, /dev/fd/N and the like (Linux)
 };
 
-// A path resolved once, name by name from the directory it starts in, the
-// links followed by the run itself: the directory that holds the last name
-// and whatever stands at that name are held open, so that every later step
-// acts on them and never on the path again. A link owned by someone other
-// than root or the user running the tool is followed only to what that
-// same someone owns (after any further links); anything else is refused.
+// A path resolved once. On Linux it is walked name by name from the
+// directory it starts in, the links followed by the run itself, and the
+// directory that holds the last name and whatever stands at that name are
+// held open, so that every later step acts on them and never on the path
+// again; a link owned by someone other than root or the user running the
+// tool is followed only to what that same someone owns (after any further
+// links), anything else is refused. On Windows the host resolves it, links
+// and all, and it is kept as the path the host found.
 class clPlace {
 public:
     clPlace() = default;
@@ -88,36 +97,23 @@ public:
     enPlaceKind kind() const { return placeKind; }
     // The file that stood at the last name; unknown when there was none.
     const clFileId& file() const { return fileId; }
+    // The last name, within the directory that holds it.
+    const std::string& lastName() const { return name; }
+    // What the host keeps of the place, for the host's own code.
+    const clPlaceState& hostState() const { return state; }
 
 private:
-    friend class clInputFile;
-    friend class clOutputFile;
     void reset();
 
     enPlaceKind placeKind = PLACE_UNREACHABLE;
     clFileId fileId;
-    std::string name;  // the last name, within directory
-#ifdef _WIN32
-    std::string spelled;  // the path as resolved, links replaced by what they name
-    // The host offers no calls relative to a handle, and a file held open
-    // cannot be replaced there: the directory is kept as the path the host
-    // found for it (links followed, in its long form), and what a new file
-    // takes from the regular file found is read at once.
-    std::wstring directory;         // ends in its separator
-    std::string security;           // the new file's security descriptor, self-relative
-    unsigned long attributes = 0;   // the regular file's attribute bits
-    long long created = 0;          // and its creation time
-    void* held = nullptr;           // a stream, open for writing: it is opened only once
-#else
-    int directory = -1;  // the directory holding the last name
-    int held = -1;       // what stands at the last name, opened only to look at it
-    int descriptor = -1;  // PLACE_DESCRIPTOR: which of this process's descriptors
-#endif
+    std::string name;
+    clPlaceState state;
 };
 
-// The input, resolved and opened once for reading: a regular file; or a
-// stream, read to its end: one of this process's descriptors that is a
-// pipe, a socket or a terminal, or a FIFO of root's or this user's own.
+// The input, resolved and opened once for reading: a regular file; or, on
+// Linux, a stream, read to its end: one of this process's descriptors that
+// is a pipe, a socket or a terminal, or a FIFO of root's or this user's own.
 class clInputFile {
 public:
     clInputFile() = default;
@@ -130,8 +126,6 @@ public:
     // descriptor on Windows).
     int descriptor() const { return fd; }
     const clFileId& file() const { return fileId; }
-    // The open file, as the step seam names it.
-    tyStepFile stepFile() const;
     // A regular file's size when it was opened; 0 for a stream.
     std::uintmax_t size() const { return bytes; }
     bool isStream() const { return stream; }
@@ -180,8 +174,9 @@ public:
     // Creates a new regular file in the directory place holds, under a
     // fresh random name beside place's own, that only this user may read
     // or write. Nothing already there is ever opened, locked or removed.
-    // While the new file has that name, SIGINT, SIGTERM and SIGHUP remove
-    // it before they end the process as they would have.
+    // While the new file has that name, SIGINT, SIGTERM and SIGHUP (on
+    // Windows, Ctrl-C, Ctrl-Break and closing the console) remove it
+    // before they end the process as they would have.
     bool createBeside(const clPlace& place);
 
     // Sets aside room for bytes more bytes in a regular file, without
@@ -190,10 +185,13 @@ public:
     bool reserve(std::uintmax_t bytes);
 
     // Gives the new file what the file place found has and this user may
-    // set: its owner (where this user is root), its group (where a member),
-    // its permissions, access list and security label; false when any of
-    // these fails. When place found none, the permissions a newly created
-    // file gets.
+    // set; false when any of it fails. On Linux: its owner (where this user
+    // is root), its group (where a member), its permissions, access list
+    // and security label (a label the security policy refuses excepted).
+    // On Windows: its owner (where this user may give one), group and
+    // access list, its hidden, system and not-indexed attributes, and its
+    // creation time. When place found none, what a file newly created
+    // there gets.
     bool takeAttributes(const clPlace& place);
 
     // Writes the file's data through to storage.
@@ -205,15 +203,20 @@ public:
     // as it was.
     bool replace(const clPlace& place, const clFileId* mustReplace);
 
-    // After replace: syncs what makes the rename survive a power cut. False
-    // when that fails; the new file is in place all the same.
+    // After replace: syncs what makes the rename survive a power cut (on
+    // Windows the move was written through already). False when that
+    // fails; the new file is in place all the same.
     bool syncReplacement();
 
-    // Removes the new file, while its name is still its own.
+    // Removes the new file: on Linux while its name is still its own; on
+    // Windows the file open here, whatever its name now.
     void discard();
 
     // False when the host reports an error closing it.
     bool close();
+
+    // What the host keeps of the open file, for the host's own code.
+    const clOutputState& hostState() const { return state; }
 
 protected:
     std::streamsize xsputn(const char* s, std::streamsize n) override;
@@ -227,16 +230,7 @@ private:
     bool isOwnName() const;
 
     std::string temporaryName;  // of a created file, in the held directory
-#ifdef _WIN32
-    void* handle = nullptr;
-    std::wstring temporaryPath;  // the same, whole, as the host's wide calls take it
-#else
-    int fd = -1;
-    int directory = -1;
-    int directoryToSync = -1;  // opened for reading before the rename; -1: sync through fd
-    long long writtenBytes = 0;      // since the file was opened
-    long long writtenBackBytes = 0;  // of those, already handed to storage
-#endif
+    clOutputState state;
 };
 
 }  // namespace host

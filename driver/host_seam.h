@@ -8,20 +8,29 @@
 
 namespace host {
 
+class clInputFile;
+class clOutputFile;
+
 // The steps of a run after its paths are resolved, in order. For tests:
 // when set, beforeStep is called with the step and the open file it
 // concerns just before each, so a test can see their order or meddle at
 // the worst moment: the input just read, the new file for the next three,
 // and for the last whatever is synced to make the rename durable (the
 // directory, or the new file where the directory cannot be read).
+// Windows has no STEP_SYNC_DIRECTORY: its move is written through,
+// directory and all, before it returns.
 enum enStep { STEP_INPUT_READ, STEP_SET_ATTRIBUTES, STEP_SYNC_DATA, STEP_RENAME, STEP_SYNC_DIRECTORY };
-// The open file a step concerns: a descriptor here, a HANDLE on Windows.
+// The open file a step concerns: a descriptor on Linux, a HANDLE on Windows.
 #ifdef _WIN32
 using tyStepFile = void*;
 #else
 using tyStepFile = int;
 #endif
 extern void (*beforeStep)(enStep step, tyStepFile file);
+
+// Calls beforeStep, when set, with the open input or output file.
+void announce(enStep step, const clInputFile& input);
+void announce(enStep step, const clOutputFile& output);
 
 // Where the random part of a new file's name comes from; tests set it to
 // choose the names a run will try.

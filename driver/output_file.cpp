@@ -4,9 +4,29 @@
 #include <new>
 #include <stdexcept>
 
+#include "driver/host_seam.h"
 #include "driver/output_text.h"
 
 using qor::utility::clXML;
+
+namespace {
+
+// Fills the new file and puts it in place of output's last name: private
+// until written; then the old file's attributes, and all of it on storage
+// before the rename, so that a crash leaves the old file or the new one,
+// never an empty one.
+bool writeAndRename(host::clOutputFile& file, const clXML& document, std::uintmax_t size, const host::clPlace& output,
+                    const host::clFileId* mustReplace) {
+    if (!file.reserve(size) || !writeReplacement(document, file)) return false;
+    host::announce(host::STEP_SET_ATTRIBUTES, file);
+    if (!file.takeAttributes(output)) return false;
+    host::announce(host::STEP_SYNC_DATA, file);
+    if (!file.syncData()) return false;
+    host::announce(host::STEP_RENAME, file);
+    return file.replace(output, mustReplace);
+}
+
+}  // namespace
 
 enOutputWritten replaceOutputFile(const clXML& document, const host::clPlace& output, const host::clFileId* readFile) {
     host::clOutputFile file;
@@ -28,12 +48,7 @@ enOutputWritten replaceOutputFile(const clXML& document, const host::clPlace& ou
         }
         const bool inPlace = readFile && output.file() == *readFile;
         if (!file.createBeside(output)) return OUTPUT_NOT_WRITTEN;
-        // Private until written; then the old file's attributes, and all of
-        // it on storage before the rename, so that a crash leaves the old
-        // file or the new one, never an empty one.
-        const bool replaced = file.reserve(size) && writeReplacement(document, file) && file.takeAttributes(output) &&
-                              file.syncData() && file.replace(output, inPlace ? readFile : nullptr);
-        if (!replaced) {
+        if (!writeAndRename(file, document, size, output, inPlace ? readFile : nullptr)) {
             file.discard();
             return OUTPUT_NOT_WRITTEN;
         }

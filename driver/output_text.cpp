@@ -20,9 +20,9 @@ constexpr bool translatesLineEnds = textLineEnd != "\n";
 constexpr int topLevelWidth = 2;
 
 // Hands the writer's text on to target as the host's text mode writes it,
-// in blocks of at least blockSize bytes: the writer hands over each
-// top-level node on its own, and each write to a file is a system call.
-// Without a target, the bytes are only counted.
+// in blocks of at least blockSize bytes but the last: the writer hands
+// over each top-level node on its own, and each write to a file is a
+// system call. Without a target, the bytes are only counted.
 class clTextModeBody : public std::streambuf {
 public:
     explicit clTextModeBody(std::streambuf* target) : target(target) {}

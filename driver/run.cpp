@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "driver/host.h"
+#include "driver/host_seam.h"
 #include "driver/output_file.h"
 #include "driver/swf_rules.h"
 
@@ -21,27 +22,49 @@ int fail(const std::string& message) {
     return 1;
 }
 
-}  // namespace
-
-std::string printableName(const std::string& name) {
-    std::string shown;
-    shown.reserve(name.size());
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            shown += c;
-        } else if (c == '\n') {
-            shown += "\\n";
-        } else if (c == '\t') {
-            shown += "\\t";
-        } else {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            shown += escaped;
-        }
+// Reads the open input into document, whole or not at all; false when it
+// could not be read.
+bool loadInput(clXML& document, host::clInputFile& input, const std::string& inputPath) {
+    try {
+        // Where the host maps a regular input (Linux), a cut meanwhile ends
+        // the run as for any unreadable input; elsewhere it is read whole.
+        const host::clBusErrorExit inputCutShort(openFailure(inputPath) + "\n");
+        document.load(input.descriptor(), clXML::LOAD_MAP);
+    } catch (const std::bad_alloc&) {
+        return false;  // too large to hold: unreadable here
+    } catch (const std::length_error&) {
+        return false;
     }
-    return shown;
+    host::announce(host::STEP_INPUT_READ, input);
+    input.close();
+    return document.isLoad();
 }
+
+// Applies both rules and, when both changed the document, replaces OUTPUT;
+// the exit status.
+int patchAndWrite(clXML& document, const host::clPlace& output, const std::string& outputPath,
+                  const host::clFileId& readFile) {
+    try {
+        const bool swfChanged = changeSwfTag(document);
+        const bool fileAttributesChanged = changeFileAttributesTag(document);
+        if (!swfChanged || !fileAttributesChanged) return 1;
+        switch (replaceOutputFile(document, output, &readFile)) {
+        case OUTPUT_NOT_WRITTEN:
+            return fail(writeFailure(outputPath));
+        case OUTPUT_NOT_SYNCED:
+            return fail(syncFailure(outputPath));  // replaced, but not yet for sure
+        case OUTPUT_WRITTEN:
+            break;
+        }
+    } catch (const std::bad_alloc&) {
+        return fail(writeFailure(outputPath));  // nothing was written
+    } catch (const std::length_error&) {
+        return fail(writeFailure(outputPath));
+    }
+    return 0;
+}
+
+}  // namespace
 
 int runUpgrade(clXML& document, const std::string& inputPath, const std::string& outputPath,
                void (*inputSizeKnown)(std::uintmax_t bytes)) {
@@ -61,36 +84,26 @@ int runUpgrade(clXML& document, const std::string& inputPath, const std::string&
 
     // A pipe's size is known only once it is read: it may be as large as any.
     if (inputSizeKnown) inputSizeKnown(input.isStream() ? UINTMAX_MAX : input.size());
-    try {
-        // Where the host maps a regular input (Linux), a cut meanwhile ends
-        // the run as for any unreadable input; elsewhere it is read whole.
-        const host::clBusErrorExit inputCutShort(openFailure(inputPath) + "\n");
-        document.load(input.descriptor(), clXML::LOAD_MAP);
-    } catch (const std::bad_alloc&) {
-        return fail(openFailure(inputPath));  // too large to hold: unreadable here
-    } catch (const std::length_error&) {
-        return fail(openFailure(inputPath));
-    }
-    if (host::beforeStep) host::beforeStep(host::STEP_INPUT_READ, input.stepFile());
-    input.close();
-    if (!document.isLoad()) return fail(openFailure(inputPath));
+    if (!loadInput(document, input, inputPath)) return fail(openFailure(inputPath));
+    return patchAndWrite(document, output, outputPath, input.file());
+}
 
-    try {
-        const bool swfChanged = changeSwfTag(document);
-        const bool fileAttributesChanged = changeFileAttributesTag(document);
-        if (!swfChanged || !fileAttributesChanged) return 1;
-        switch (replaceOutputFile(document, output, &input.file())) {
-        case OUTPUT_NOT_WRITTEN:
-            return fail(writeFailure(outputPath));
-        case OUTPUT_NOT_SYNCED:
-            return fail(syncFailure(outputPath));  // replaced, but not yet for sure
-        case OUTPUT_WRITTEN:
-            break;
+std::string printableName(const std::string& name) {
+    std::string shown;
+    shown.reserve(name.size());
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            shown += c;
+        } else if (c == '\n') {
+            shown += "\\n";
+        } else if (c == '\t') {
+            shown += "\\t";
+        } else {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            shown += escaped;
         }
-    } catch (const std::bad_alloc&) {
-        return fail(writeFailure(outputPath));  // nothing was written
-    } catch (const std::length_error&) {
-        return fail(writeFailure(outputPath));
     }
-    return 0;
+    return shown;
 }

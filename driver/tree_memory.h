@@ -6,16 +6,17 @@
 
 namespace treeMemory {
 
-// From an input of a few tens of kilobytes on, a run's many small blocks
-// (nodes, names, values) are cut in turn from one region that the host may
-// back with huge pages: the first touch of each fresh page is a fault
-// (zeroing it, and under a hypervisor a trap to the host), and one fault
-// per 2 MiB costs far less than one per 4 KiB. Blocks cut there are never
-// handed back one by one: the tree lives until the process ends, which
-// returns the region whole. Smaller inputs, large blocks, and everything
-// once the region is full use the general allocator. Call once, before the
-// input loads. tree_memory.cpp replaces the program's operator new and
-// delete, so it belongs in the tool's own program, never in a library.
+// On Linux, from an input of 16 KiB on, a run's many small blocks (nodes,
+// names, values) are cut in turn from one region that the host may back
+// with huge pages: the first touch of each fresh page is a fault (zeroing
+// it, and under a hypervisor a trap to the host), and one fault per 2 MiB
+// costs far less than one per 4 KiB. Blocks cut there are never handed
+// back one by one: the tree lives until the process ends, which returns
+// the region whole. Smaller inputs, large blocks, everything once the
+// region is full, and everything on other hosts use the general allocator.
+// Call once, before the input loads. There tree_memory.cpp replaces the
+// program's operator new and delete, so it belongs in the tool's own
+// program, never in a library.
 void prepare(std::uintmax_t inputBytes);
 
 // True when block was cut from the region.

@@ -34,6 +34,7 @@
 #endif
 
 #include "driver/host.h"
+#include "driver/host_seam.h"
 #include "driver/output_file.h"
 #include "driver/run.h"
 #include "host_lines.h"

@@ -25,6 +25,7 @@
 #include <string>
 
 #include "driver/host.h"
+#include "driver/host_seam.h"
 #include "driver/run.h"
 #include "second_user.h"
 

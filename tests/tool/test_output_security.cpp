@@ -255,6 +255,7 @@ TEST_F(ToolOutputSecurity, AnotherUsersLinkLeadsOnlyToWhatThatUserOwns) {
         {"output to a new name in root's directory", vault + "/new.xml", false, "", false},
         {"output through root's directory", vault, false, "/secret.xml", false},
         {"output to root's link to its file", rootsLink, false, "", false},
+        {"output to the run's own standard output, root's file", "/dev/stdout", false, "", false},
         {"input from a third user's private movie", thirdMovie, true, "", false},
         {"output to the stranger's own file", strangers, false, "", true},
         {"input from the stranger's own file", strangers, true, "", true},
