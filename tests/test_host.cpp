@@ -6,9 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
-#include <string>
 
 #include "common/platform.h"
 #include "driver/host.h"

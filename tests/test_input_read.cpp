@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <iostream>
 #include <sstream>
-#include <string>
 
 #include "driver/run.h"
 #include "support/files.h"

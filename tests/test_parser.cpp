@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #ifndef _WIN32
 #include <sys/stat.h>

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <fstream>
-#include <string>
 #include <thread>
 
 #ifdef _WIN32

@@ -13,11 +13,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
-#include <functional>
 #include <iostream>
-#include <string>
 
 #include "driver/host.h"
 #include "driver/run.h"
@@ -62,19 +58,6 @@ Outcome runWithSwap(const std::string& input, const std::string& output, host::e
     return outcome;
 }
 
-struct Ownership {
-    uid_t owner;
-    mode_t mode;
-};
-
-Ownership ownershipOf(const std::string& path) {
-    struct stat info = {};
-    lstat(path.c_str(), &info);
-    return {info.st_uid, info.st_mode & 07777};
-}
-
-// A tree the stranger owns, home/, beside a directory only root may
-// enter, private/, which holds root's files.
 // A tree the stranger owns, home/, beside a directory only root may
 // enter, private/, which holds root's files.
 class RunRaces : public ::testing::Test {

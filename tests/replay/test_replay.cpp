@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <ostream>
-#include <string>
-#include <vector>
 
 #include "fuzz/road.h"
 #include "support/files.h"

@@ -20,13 +20,13 @@ pid_t startChild(const std::function<int()>& body) {
     return pid;
 }
 
-ChildEnd waitChild(pid_t pid, std::chrono::milliseconds patience) {
+ChildEnd waitChild(pid_t pid, std::chrono::microseconds patience) {
     const auto deadline = std::chrono::steady_clock::now() + patience;
     int status = 0;
     pid_t ended = 0;
     while (patience.count() > 0 && (ended = waitpid(pid, &status, WNOHANG)) == 0 &&
            std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     if (ended == 0) {
         if (patience.count() > 0) kill(pid, SIGKILL);
@@ -39,7 +39,7 @@ ChildEnd waitChild(pid_t pid, std::chrono::milliseconds patience) {
     return end;
 }
 
-ChildEnd runChild(const std::function<int()>& body, std::chrono::milliseconds patience) {
+ChildEnd runChild(const std::function<int()>& body, std::chrono::microseconds patience) {
     return waitChild(startChild(body), patience);
 }
 

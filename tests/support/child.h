@@ -23,9 +23,10 @@ struct ChildEnd {
 // buffered here is the child's to write. Throws when no child starts.
 pid_t startChild(const std::function<int()>& body);
 // Waits for the child; one still running after patience, when given, is
-// killed (it ends by SIGKILL).
-ChildEnd waitChild(pid_t pid, std::chrono::milliseconds patience = {});
-ChildEnd runChild(const std::function<int()>& body, std::chrono::milliseconds patience = {});
+// killed (it ends by SIGKILL). Until it is waited for, an ended child stays
+// a zombie, so its pid names no other process meanwhile.
+ChildEnd waitChild(pid_t pid, std::chrono::microseconds patience = {});
+ChildEnd runChild(const std::function<int()>& body, std::chrono::microseconds patience = {});
 
 // In a child: gives standard output (or fd) to a file made at path.
 bool redirect(const char* path, int fd = 1);

@@ -51,6 +51,29 @@ void writeFileOf(uid_t owner, mode_t mode, const std::string& path, const std::s
         throw std::runtime_error("cannot give away " + path);
     }
 }
+
+Ownership ownershipOf(const std::string& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) return {};
+    return {info.st_uid, info.st_gid, info.st_mode & 07777};
+}
+
+std::string accessList(std::uint32_t user, unsigned userPermissions, unsigned groupPermissions,
+                       unsigned maskPermissions) {
+    // A version, then (tag, permissions, id) entries.
+    struct Entry {
+        std::uint16_t tag, permissions;
+        std::uint32_t id;
+    };
+    const std::uint32_t none = 0xFFFFFFFF, version = 2;
+    const Entry entries[] = {{0x01, 6, none},
+                             {0x02, static_cast<std::uint16_t>(userPermissions), user},
+                             {0x04, static_cast<std::uint16_t>(groupPermissions), none},
+                             {0x10, static_cast<std::uint16_t>(maskPermissions), none},
+                             {0x20, 0, none}};
+    std::string bytes(reinterpret_cast<const char*>(&version), 4);
+    return bytes.append(reinterpret_cast<const char*>(entries), sizeof entries);
+}
 #endif
 
 bool exists(const std::string& path) {

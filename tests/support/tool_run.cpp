@@ -1,9 +1,7 @@
 #include "support/tool_run.h"
 
-#include <filesystem>
 #include <initializer_list>
 #include <stdexcept>
-#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -13,7 +11,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #endif
 
 namespace fs = std::filesystem;
@@ -120,8 +117,8 @@ pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutF
     });
 }
 
-RunResult waitForTool(pid_t pid) {
-    const ChildEnd end = waitChild(pid);
+RunResult waitForTool(pid_t pid, std::chrono::microseconds killAfter = {}) {
+    const ChildEnd end = waitChild(pid, killAfter);
     RunResult result;
     result.status = end.status;
     result.killed = end.signal != 0;
@@ -132,7 +129,7 @@ RunResult waitForTool(pid_t pid) {
 
 RunResult runTool(const std::vector<std::string>& args, const std::string& stdoutFile, const RunOptions& options) {
     const std::string stderrFile = stdoutFile + ".err";
-    RunResult result = waitForTool(startTool(args, stdoutFile, options, stderrFile));
+    RunResult result = waitForTool(startTool(args, stdoutFile, options, stderrFile), options.killAfter);
     if (options.standardOutput < 0) result.out = readFile(stdoutFile);
     result.err = readFile(stderrFile);
     fs::remove(stderrFile);
@@ -167,18 +164,6 @@ RunResult runToolIntoPipe(const std::vector<std::string>& args) {
     close(ends[0]);
     RunResult result = waitForTool(pid);
     result.out = out;
-    return result;
-}
-
-RunResult runToolKilledAfter(const std::vector<std::string>& args, const std::string& stdoutFile,
-                             std::chrono::microseconds delay) {
-    const pid_t pid = startTool(args, stdoutFile, {});
-    std::this_thread::sleep_for(delay);
-    // Until it is waited for, an ended child stays a zombie, so the pid
-    // cannot name another process here.
-    kill(pid, SIGKILL);
-    RunResult result = waitForTool(pid);
-    result.out = readFile(stdoutFile);
     return result;
 }
 

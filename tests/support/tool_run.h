@@ -38,6 +38,7 @@ struct RunOptions {
     int passedDescriptor = -1;  // a descriptor it inherits under its own number
     bool asStranger = false;    // as the unprivileged uid and gid 65534 (the caller must be root)
     std::vector<unsigned> strangerGroups;  // the stranger's supplementary groups
+    std::chrono::microseconds killAfter{}; // when given, SIGKILL then, unless it ended before
     std::string workingDirectory;          // its own, when given (Windows)
 };
 
@@ -52,9 +53,6 @@ RunResult runTool(const std::vector<std::string>& args, const std::string& stdou
 bool canLimitMemory();
 // As runTool, but its standard output is a pipe the caller reads to the end.
 RunResult runToolIntoPipe(const std::vector<std::string>& args);
-// As runTool, but the tool gets SIGKILL after delay unless it ended before.
-RunResult runToolKilledAfter(const std::vector<std::string>& args, const std::string& stdoutFile,
-                             std::chrono::microseconds delay);
 #endif
 
 // Whether a run exited with status, having printed said (its lines ended

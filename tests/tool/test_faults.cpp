@@ -3,10 +3,7 @@
 // leaves no temporary file.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
 #include <random>
-#include <string>
 
 #include "support/tool_run.h"
 
@@ -143,14 +140,15 @@ TEST_F(ToolFaults, KilledRunsLeaveOldOrNewContent) {
 
     std::random_device seed;
     std::mt19937 random(seed());
-    std::uniform_int_distribution<long long> delay(0, runTime.count() * 5 / 4);
+    std::uniform_int_distribution<long long> delay(1, runTime.count() * 5 / 4);
     int killed = 0;
     int oldSeen = 0;
     for (int round = 0; round < 10; ++round) {
         writeFile(input, big);
         const std::size_t leftBefore = temporaryFilesBeside(input).size();
-        const RunResult result = runToolKilledAfter({input, input}, dir.beside("killed-stdout"),
-                                                    std::chrono::microseconds(delay(random)));
+        RunOptions killing;
+        killing.killAfter = std::chrono::microseconds(delay(random));
+        const RunResult result = run({input, input}, killing);
         killed += result.killed;
         const std::string now = readFile(input);
         EXPECT_TRUE(now == big || now == patched) << "round " << round << ": a mix of " << now.size() << " bytes";

@@ -13,11 +13,10 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <string>
+#include <stdexcept>
 #include <thread>
 
 #include "support/tool_run.h"
@@ -82,6 +81,36 @@ private:
 
 class ToolInputStreams : public ToolFixture {
 protected:
+    enum enHow { NULL_DEVICE, STANDARD_INPUT, DEV_FD, PROC_SELF_FD, OWN_FIFO };
+
+    // Runs the tool with INPUT given as how says, the movie fed into it
+    // where it is a pipe or a FIFO; OUTPUT is out.xml, or INPUT in place.
+    RunResult runFed(enHow how, bool inPlace) const {
+        RunOptions options;
+        int ends[2] = {-1, -1};
+        std::thread writer;
+        if (how == NULL_DEVICE) {
+            options.standardInput = ends[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        } else if (how == OWN_FIFO) {
+            if (mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+        } else {
+            if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+            writer = std::thread(feed, ends[1], text);
+            (how == STANDARD_INPUT ? options.standardInput : options.passedDescriptor) = ends[0];
+        }
+        const std::string from = how == OWN_FIFO       ? fifo
+                                 : how == DEV_FD       ? "/dev/fd/" + std::to_string(ends[0])
+                                 : how == PROC_SELF_FD ? "/proc/self/fd/" + std::to_string(ends[0])
+                                                       : "/dev/stdin";
+        const std::unique_ptr<clFifoFeeder> feeder(how == OWN_FIFO ? new clFifoFeeder(fifo, text) : nullptr);
+        const RunResult result = run({from, inPlace ? from : output}, options);
+        if (feeder) feeder->finish();
+        if (ends[0] >= 0) close(ends[0]);
+        if (writer.joinable()) writer.join();
+        std::remove(fifo.c_str());
+        return result;
+    }
+
     const std::string fifo = dir.path("fifo");
     const std::string text = longMovie();
 };
@@ -92,34 +121,9 @@ TEST_F(ToolInputStreams, PipesAndOwnFifosAreReadToTheirEnd) {
     ASSERT_EQ(run({input, output}).status, 0);
     const std::string expected = readFile(output);
     std::remove(output.c_str());
-
-    enum enHow { STANDARD_INPUT, DEV_FD, PROC_SELF_FD, OWN_FIFO };
     for (const enHow how : {STANDARD_INPUT, DEV_FD, PROC_SELF_FD, OWN_FIFO}) {
         SCOPED_TRACE(how);
-        RunOptions options;
-        std::string from;
-        int ends[2] = {-1, -1};
-        std::thread writer;
-        if (how == OWN_FIFO) {
-            ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-            from = fifo;
-        } else {
-            ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-            writer = std::thread(feed, ends[1], text);
-            if (how == STANDARD_INPUT) options.standardInput = ends[0];
-            else options.passedDescriptor = ends[0];
-            from = how == STANDARD_INPUT ? "/dev/stdin"
-                   : how == DEV_FD       ? "/dev/fd/" + std::to_string(ends[0])
-                                         : "/proc/self/fd/" + std::to_string(ends[0]);
-        }
-        const std::unique_ptr<clFifoFeeder> feeder(how == OWN_FIFO ? new clFifoFeeder(fifo, text) : nullptr);
-        const RunResult result = run({from, output}, options);
-        if (feeder) feeder->finish();
-        if (ends[0] >= 0) close(ends[0]);
-        if (writer.joinable()) writer.join();
-        std::remove(fifo.c_str());
-
-        EXPECT_TRUE(endedWith(result, 0, bothChanged));
+        EXPECT_TRUE(endedWith(runFed(how, false), 0, bothChanged));
         EXPECT_EQ(readFile(output), expected);
         std::remove(output.c_str());
     }
@@ -130,37 +134,17 @@ TEST_F(ToolInputStreams, PipesAndOwnFifosAreReadToTheirEnd) {
 TEST_F(ToolInputStreams, DevicesAndPipesInPlaceAreRefused) {
     const struct {
         const char* name;
-        bool fromNullDevice;  // else from a pipe holding the movie
-        bool fifo;            // INPUT and OUTPUT are the FIFO, else standard input
+        enHow how;
+        bool inPlace;
         std::string message;
     } cases[] = {
-        {"standard input from a device", true, false, "Can't Open File : /dev/stdin\n"},
-        {"a pipe in place", false, false, "Can't Write File : /dev/stdin\n"},
-        {"a FIFO in place", false, true, "Can't Write File : " + fifo + "\n"},
+        {"standard input from a device", NULL_DEVICE, false, "Can't Open File : /dev/stdin\n"},
+        {"a pipe in place", STANDARD_INPUT, true, "Can't Write File : /dev/stdin\n"},
+        {"a FIFO in place", OWN_FIFO, true, "Can't Write File : " + fifo + "\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        RunOptions options;
-        int ends[2] = {-1, -1};
-        std::thread writer;
-        if (c.fromNullDevice) {
-            options.standardInput = ends[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        } else if (!c.fifo) {
-            ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-            writer = std::thread(feed, ends[1], text);
-            options.standardInput = ends[0];
-        } else {
-            ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-        }
-        const std::string path = c.fifo ? fifo : "/dev/stdin";
-        const std::unique_ptr<clFifoFeeder> feeder(c.fifo ? new clFifoFeeder(fifo, text) : nullptr);
-        const RunResult result = run({path, c.fromNullDevice ? output : path}, options);
-        if (feeder) feeder->finish();
-        if (ends[0] >= 0) close(ends[0]);
-        if (writer.joinable()) writer.join();
-        std::remove(fifo.c_str());
-
-        EXPECT_TRUE(endedWith(result, 1, c.message));
+        EXPECT_TRUE(endedWith(runFed(c.how, c.inPlace), 1, c.message));
         EXPECT_FALSE(exists(output));
     }
 }

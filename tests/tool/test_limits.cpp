@@ -11,10 +11,6 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
-#include <string>
-
 #include "support/tool_run.h"
 
 namespace fs = std::filesystem;

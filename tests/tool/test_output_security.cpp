@@ -12,8 +12,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <string>
 
 #include "support/tool_run.h"
 
@@ -53,28 +51,17 @@ TEST_F(ToolOutputSecurity, KeepsTheGroupWhenTheOwnerCannotBeKept) {
     options.strangerGroups = {shared};
     const RunResult result = run({output, output}, options);
     ASSERT_EQ(result.status, 0) << result.out;
-    struct stat info;
-    ASSERT_EQ(stat(output.c_str(), &info), 0);
-    EXPECT_EQ(info.st_uid, stranger);
-    EXPECT_EQ(info.st_gid, shared);
-    EXPECT_EQ(info.st_mode & 07777, 0660u);
+    const Ownership now = ownershipOf(output);
+    EXPECT_EQ(now.owner, stranger);
+    EXPECT_EQ(now.group, shared);
+    EXPECT_EQ(now.mode, 0660u);
 }
 
 // An access list naming one user and shutting out the owning group is
 // kept whole: that user keeps access, the group stays out.
 TEST_F(ToolOutputSecurity, KeepsTheAccessList) {
     writeFile(output, movie);
-    // user::rw- user:1002:rw- group::--- mask::rw- other::---, as the
-    // kernel stores it: a version, then (tag, permissions, id) entries.
-    struct Entry {
-        std::uint16_t tag, permissions;
-        std::uint32_t id;
-    };
-    const std::uint32_t none = 0xFFFFFFFF;
-    const std::uint32_t version = 2;
-    const Entry entries[] = {{0x01, 6, none}, {0x02, 6, 1002}, {0x04, 0, none}, {0x10, 6, none}, {0x20, 0, none}};
-    std::string acl(reinterpret_cast<const char*>(&version), 4);
-    acl.append(reinterpret_cast<const char*>(entries), sizeof entries);
+    const std::string acl = accessList(1002, 6, 0, 6);  // user::rw- user:1002:rw- group::--- mask::rw- other::---
     if (setxattr(output.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0) {
         GTEST_SKIP() << "this file system keeps no access lists: " << std::strerror(errno);
     }

@@ -4,13 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "support/tool_run.h"
 

@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "support/tool_run.h"
 
@@ -53,13 +50,6 @@ TEST_F(ToolArguments, FewerThanTwoEndSilently) {
     EXPECT_EQ(dir.names(), Names{"in.xml"});
 }
 
-TEST_F(ToolArguments, ThirdAndLaterAreIgnored) {
-    writeFile(input, everyKind);
-    EXPECT_TRUE(endedWith(run({input, output, dir.path("third.xml"), "--fourth"}), 0, bothChanged));
-    EXPECT_EQ(readFile(output), patchedEveryKind);
-    EXPECT_EQ(dir.names(), (Names{"in.xml", "out.xml"}));
-}
-
 TEST_F(ToolInput, UnloadableInputsAreNamedByteForByte) {
     fs::create_directory(dir.path("a directory"));
     writeFile(dir.path("empty.xml"), "");
@@ -71,33 +61,60 @@ TEST_F(ToolInput, UnloadableInputsAreNamedByteForByte) {
     }
 }
 
-TEST_F(ToolRules, OnlySwfRuleWritesNothing) {
-    writeFile(input, "<swf version=\"7\"><Header/></swf>");
-    RunResult result = run({input, output});
-    EXPECT_TRUE(endedWith(result, 1, "swf tag changed\n"));
-    EXPECT_EQ(dir.names(), Names{"in.xml"});
-
-    writeFile(output, "old output");
-    result = run({input, output});
-    EXPECT_TRUE(endedWith(result, 1, "swf tag changed\n"));
-    EXPECT_EQ(readFile(output), "old output");
-    EXPECT_TRUE(temporaryFilesBeside(output).empty());
-}
-
-TEST_F(ToolRules, OnlyFileAttributesRuleWritesNothing) {
+// One run each, over what the output held: how it ends, what it prints,
+// what it writes, and that it leaves nothing else behind.
+TEST_F(ToolRules, EachRunWritesExactlyWhatTheRulesMake) {
     const std::string upToDate = "<swf version=\"10\"><FileAttributes useNetwork=\"1\"/></swf>";
-    writeFile(input, upToDate);
-    EXPECT_TRUE(endedWith(run({input, input}), 1, "FileAttributes tag changed\n"));
-    EXPECT_EQ(readFile(input), upToDate);
-    EXPECT_EQ(dir.names(), Names{"in.xml"});
-}
-
-TEST_F(ToolRules, BothRulesWriteTheExactDocument) {
-    writeFile(input, everyKind);
-    EXPECT_TRUE(endedWith(run({input, output}), 0, bothChanged));
-    EXPECT_EQ(readFile(output), patchedEveryKind);
-    EXPECT_EQ(readFile(input), everyKind);
-    EXPECT_EQ(dir.names(), (Names{"in.xml", "out.xml"}));
+    const std::string swfOnly = "<swf version=\"7\"><Header/></swf>";
+    const struct {
+        const char* name;
+        std::string document, oldOutput;  // in.xml's, and out.xml's unless empty
+        std::vector<std::string> args;
+        int status;
+        std::string said, written;  // written: what the file args name last holds
+        Names left;
+    } cases[] = {
+        {"both rules write the exact document", everyKind, "", {input, output}, 0, bothChanged, patchedEveryKind,
+         {"in.xml", "out.xml"}},
+        {"the third argument and later are ignored", everyKind, "", {input, output, dir.path("third.xml"), "--fourth"}, 0,
+         bothChanged, patchedEveryKind, {"in.xml", "out.xml"}},
+        {"the same path is patched in place", everyKind, "", {input, input}, 0, bothChanged, patchedEveryKind,
+         {"in.xml"}},
+        {"an existing output is replaced", everyKind, std::string(100000, 'x'), {input, output}, 0, bothChanged,
+         patchedEveryKind, {"in.xml", "out.xml"}},
+        {"only the swf rule writes nothing", swfOnly, "", {input, output}, 1, "swf tag changed\n", swfOnly, {"in.xml"}},
+        {"only the swf rule leaves the output", swfOnly, "old output", {input, output}, 1, "swf tag changed\n",
+         "old output", {"in.xml", "out.xml"}},
+        {"only the FileAttributes rule writes nothing", upToDate, "", {input, input}, 1, "FileAttributes tag changed\n",
+         upToDate, {"in.xml"}},
+        {"a document without a declaration is kept whole", "<swf version=\"6\"><FileAttributes/><t>a > b</t></swf>", "",
+         {input, output}, 0, bothChanged,
+         declaration + hostLines("  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n    <t>a > b</t>\n  </swf>\n"),
+         {"in.xml", "out.xml"}},
+        {"a comment before the root is kept", "<!-- a > b --><swf version=\"8\"><FileAttributes x=\"1\"/></swf>", "",
+         {input, output}, 0, bothChanged,
+         declaration + hostLines("  <!-- a > b -->\n  <swf version=\"10\">\n    <FileAttributes x=\"1\" allowABC=\"1\"/>\n"
+                                 "  </swf>\n"),
+         {"in.xml", "out.xml"}},
+        {"a byte-order mark goes with the declaration",
+         "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<swf version=\"8\"><FileAttributes/></swf>", "", {input, output}, 0,
+         bothChanged, declaration + hostLines("\n  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n  </swf>\n"),
+         {"in.xml", "out.xml"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        dir.clear();
+        writeFile(input, c.document);
+        if (!c.oldOutput.empty()) writeFile(output, c.oldOutput);
+        EXPECT_TRUE(endedWith(run(c.args), c.status, c.said));
+        if (exists(c.args[1])) {
+            EXPECT_EQ(readFile(c.args[1]), c.written);
+        }
+        if (c.args[1] != input) {
+            EXPECT_EQ(readFile(input), c.document);
+        }
+        EXPECT_EQ(dir.names(), c.left);
+    }
 }
 
 TEST_F(ToolRules, BundledSample) {
@@ -122,45 +139,6 @@ TEST_F(ToolRules, BundledSample) {
                         "        <FileAttributes hasMetaData=\"0\" useNetwork=\"1\" allowABC=\"1\"/>"),
               lines.end());
     EXPECT_EQ(lines.back(), "  </swf>");
-}
-
-TEST_F(ToolOutput, SamePathIsPatchedInPlace) {
-    writeFile(input, everyKind);
-    EXPECT_TRUE(endedWith(run({input, input}), 0, bothChanged));
-    EXPECT_EQ(readFile(input), patchedEveryKind);
-    EXPECT_EQ(dir.names(), Names{"in.xml"});
-}
-
-TEST_F(ToolOutput, ExistingOutputIsReplaced) {
-    writeFile(input, everyKind);
-    writeFile(output, std::string(100000, 'x'));
-    EXPECT_EQ(run({input, output}).status, 0);
-    EXPECT_EQ(readFile(output), patchedEveryKind);
-}
-
-TEST_F(ToolOutput, DocumentWithoutDeclarationIsKeptWhole) {
-    writeFile(input, "<swf version=\"6\"><FileAttributes/><t>a > b</t></swf>");
-    EXPECT_EQ(run({input, output}).status, 0);
-    EXPECT_EQ(readFile(output), declaration + hostLines("  <swf version=\"10\">\n"
-                                                        "    <FileAttributes allowABC=\"1\"/>\n"
-                                                        "    <t>a > b</t>\n"
-                                                        "  </swf>\n"));
-
-    writeFile(input, "<!-- a > b --><swf version=\"8\"><FileAttributes x=\"1\"/></swf>");
-    EXPECT_EQ(run({input, output}).status, 0);
-    EXPECT_EQ(readFile(output), declaration + hostLines("  <!-- a > b -->\n"
-                                                        "  <swf version=\"10\">\n"
-                                                        "    <FileAttributes x=\"1\" allowABC=\"1\"/>\n"
-                                                        "  </swf>\n"));
-}
-
-TEST_F(ToolOutput, ByteOrderMarkGoesWithTheDeclaration) {
-    writeFile(input, "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<swf version=\"8\"><FileAttributes/></swf>");
-    EXPECT_EQ(run({input, output}).status, 0);
-    EXPECT_EQ(readFile(output), declaration + hostLines("\n"
-                                                        "  <swf version=\"10\">\n"
-                                                        "    <FileAttributes allowABC=\"1\"/>\n"
-                                                        "  </swf>\n"));
 }
 
 TEST_F(ToolOutput, PermissionBitsOfAnExistingOutputStay) {

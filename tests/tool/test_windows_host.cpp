@@ -7,10 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "support/tool_run.h"
 

@@ -4,11 +4,8 @@
 // (xml_equivalence.py, Python's expat).
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <random>
-#include <string>
 #include <utility>
-#include <vector>
 
 #ifndef _WIN32
 #include <unistd.h>
