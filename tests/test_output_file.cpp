@@ -285,7 +285,7 @@ TEST_F(OutputFile, KeepsTheOldFilesAttributesOrFailsTheReplacement) {
         }
         EXPECT_TRUE(replaceAt(output));
         EXPECT_TRUE(c.has(output));
-        const ChildEnd end = runChild([&] { return !refuseSystemCall(c.refused, EIO) ? 2 : replaceAt(output) ? 0 : 1; });
+        const ChildEnd end = runChild([&] { return refuseSystemCall(c.refused, EIO) ? !replaceAt(output) : 2; });
         if (end.status == 2) GTEST_SKIP() << "no system call filters here";
         EXPECT_EQ(end.status, 1) << "replaced without its " << c.attribute;
         EXPECT_EQ(readFile(output), declaration + "  <a/>\n");
@@ -318,7 +318,9 @@ TEST_F(OutputFile, WhatStandsAtADrawnNameIsLeftAloneAndAnotherDrawn) {
         held = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
         return ::geteuid() == 0 && ::chown(path.c_str(), stranger, stranger) == 0 && ::flock(held, LOCK_EX) == 0;
     };
-    const auto isTheirs = [&](const std::string& path) { return readFile(path) == planted && ownershipOf(path).owner == stranger; };
+    const auto isTheirs = [&](const std::string& path) {
+        return readFile(path) == planted && ownershipOf(path).owner == stranger;
+    };
 #else
     // Windows plays no other user: a file of this user's stands in.
     const auto plantTheirs = [&](const std::string& path) { return writeFile(path, planted), true; };
@@ -389,7 +391,8 @@ TEST_F(OutputFile, WhatStandsAtADrawnNameIsLeftAloneAndAnotherDrawn) {
         EXPECT_TRUE(replace());
 #else
         const auto asStrangerForAWhile = [&] {
-            return runChild([&] { return becomeStranger() && replace() ? 0 : 1; }, std::chrono::seconds(10)).status == 0;
+            const auto theirReplacement = [&] { return becomeStranger() && replace() ? 0 : 1; };
+            return runChild(theirReplacement, std::chrono::seconds(10)).status == 0;
         };
         EXPECT_TRUE(c.byStranger ? asStrangerForAWhile() : replace()) << drawsMade << " draws";
 #endif

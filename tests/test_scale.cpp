@@ -51,7 +51,8 @@ TEST_F(Scale, PrintsAndExportsAMillionDeepChain) {
     EXPECT_TRUE(printed() == expected);
     const qor_test::ScratchDir dir;
     doc.exportFile(dir.path("chain.xml"));
-    EXPECT_TRUE(qor_test::readFile(dir.path("chain.xml")) == qor_test::hostLines(expected));  // no diff of a million lines
+    // No diff of a million lines.
+    EXPECT_TRUE(qor_test::readFile(dir.path("chain.xml")) == qor_test::hostLines(expected));
 }
 
 TEST_F(Scale, ReadsMillionsOfUnclosedCommentOpenersInOnePass) {

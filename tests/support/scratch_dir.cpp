@@ -13,7 +13,8 @@ namespace {
 void removeAll(const fs::path& path) {
     std::error_code ignored;
     for (fs::recursive_directory_iterator it(path, ignored), end; !ignored && it != end; it.increment(ignored)) {
-        if (it->is_directory(ignored)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        if (!it->is_directory(ignored)) continue;
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     }
     fs::remove_all(path, ignored);
 }

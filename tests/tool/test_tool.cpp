@@ -76,8 +76,8 @@ TEST_F(ToolRules, EachRunWritesExactlyWhatTheRulesMake) {
     } cases[] = {
         {"both rules write the exact document", everyKind, "", {input, output}, 0, bothChanged, patchedEveryKind,
          {"in.xml", "out.xml"}},
-        {"the third argument and later are ignored", everyKind, "", {input, output, dir.path("third.xml"), "--fourth"}, 0,
-         bothChanged, patchedEveryKind, {"in.xml", "out.xml"}},
+        {"the third argument and later are ignored", everyKind, "",
+         {input, output, dir.path("third.xml"), "--fourth"}, 0, bothChanged, patchedEveryKind, {"in.xml", "out.xml"}},
         {"the same path is patched in place", everyKind, "", {input, input}, 0, bothChanged, patchedEveryKind,
          {"in.xml"}},
         {"an existing output is replaced", everyKind, std::string(100000, 'x'), {input, output}, 0, bothChanged,
@@ -89,16 +89,18 @@ TEST_F(ToolRules, EachRunWritesExactlyWhatTheRulesMake) {
          upToDate, {"in.xml"}},
         {"a document without a declaration is kept whole", "<swf version=\"6\"><FileAttributes/><t>a > b</t></swf>", "",
          {input, output}, 0, bothChanged,
-         declaration + hostLines("  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n    <t>a > b</t>\n  </swf>\n"),
+         declaration +
+             hostLines("  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n    <t>a > b</t>\n  </swf>\n"),
          {"in.xml", "out.xml"}},
         {"a comment before the root is kept", "<!-- a > b --><swf version=\"8\"><FileAttributes x=\"1\"/></swf>", "",
          {input, output}, 0, bothChanged,
-         declaration + hostLines("  <!-- a > b -->\n  <swf version=\"10\">\n    <FileAttributes x=\"1\" allowABC=\"1\"/>\n"
-                                 "  </swf>\n"),
+         declaration + hostLines("  <!-- a > b -->\n  <swf version=\"10\">\n"
+                                 "    <FileAttributes x=\"1\" allowABC=\"1\"/>\n  </swf>\n"),
          {"in.xml", "out.xml"}},
         {"a byte-order mark goes with the declaration",
          "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<swf version=\"8\"><FileAttributes/></swf>", "", {input, output}, 0,
-         bothChanged, declaration + hostLines("\n  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n  </swf>\n"),
+         bothChanged,
+         declaration + hostLines("\n  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n  </swf>\n"),
          {"in.xml", "out.xml"}},
     };
     for (const auto& c : cases) {
