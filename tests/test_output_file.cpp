@@ -37,7 +37,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace qor_test;
 
 class OutputFile : public XmlFixture {

@@ -261,17 +261,15 @@ protected:
     qor_test::ScratchDir dir;
 };
 
+// Every byte of a file, NUL among them; an item left open runs to the end
+// of the file, its own last byte and all. (No file is named "nul": on
+// Windows that is a device.)
 TEST_F(Loader, ReadsAFileByteForByte) {
-    const std::string bytes("<a>\r\nx\0y\r\n</a>", 14);
-    clXML binary(write("n.xml", bytes));
-    EXPECT_EQ(qor_test::describe(binary.root), "N[]\n  T[a]\n    D[" + std::string("x\0y\r\n", 5) + "]\n");
-}
-
-TEST_F(Loader, KeepsTheFilesOwnLastByteWhenItIsNul) {
-    // An item left open runs to the end of the file, NUL and all. (The file
-    // is not named "nul": on Windows that is a device.)
-    clXML ending(write("ends_in_zero.xml", std::string("<a/><b\0", 7)));
-    EXPECT_EQ(qor_test::describe(ending.root), "N[]\n  S[a]\n  T[" + std::string("b\0", 2) + "]\n");
+    const ParseCase cases[] = {
+        {std::string("<a>\r\nx\0y\r\n</a>", 14), "N[]\n  T[a]\n    D[" + std::string("x\0y\r\n", 5) + "]\n"},
+        {std::string("<a/><b\0", 7), "N[]\n  S[a]\n  T[" + std::string("b\0", 2) + "]\n"},
+    };
+    for (const ParseCase& c : cases) EXPECT_EQ(qor_test::describe(clXML(write("bytes.xml", c.text)).root), c.tree);
 }
 
 TEST_F(Loader, EmptiesTheDocumentWhenAFileDoesNotLoad) {

@@ -23,8 +23,6 @@
 #include "support/scratch_dir.h"
 #include "support/seams.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 using namespace qor_test;

@@ -3,8 +3,6 @@
 #include <random>
 #include <system_error>
 
-namespace fs = std::filesystem;
-
 namespace qor_test {
 
 namespace {

@@ -9,6 +9,7 @@
 
 namespace qor_test {
 
+namespace fs = std::filesystem;
 using Names = std::set<std::string>;
 
 class ScratchDir {

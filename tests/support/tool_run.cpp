@@ -13,8 +13,6 @@
 #include <cerrno>
 #endif
 
-namespace fs = std::filesystem;
-
 namespace qor_test {
 
 ::testing::AssertionResult endedWith(const RunResult& result, int status, const std::string& said) {

@@ -12,8 +12,6 @@
 
 #endif
 
-namespace fs = std::filesystem;
-
 namespace {
 
 using namespace qor_test;

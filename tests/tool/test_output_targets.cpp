@@ -17,8 +17,6 @@
 #include <unistd.h>
 #endif
 
-namespace fs = std::filesystem;
-
 namespace {
 
 using namespace qor_test;

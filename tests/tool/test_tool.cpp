@@ -7,8 +7,6 @@
 
 #include "support/tool_run.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 using namespace qor_test;
