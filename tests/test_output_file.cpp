@@ -310,13 +310,14 @@ TEST_F(OutputFile, WhatStandsAtADrawnNameIsLeftAloneAndAnotherDrawn) {
     const std::string planted = "planted";
 #ifndef _WIN32
     int held = -1;  // a descriptor the case keeps open meanwhile
-    // Another user's file at path, held open and locked; false where this
+    // A file of owner's at path, held open and locked; false where this
     // user cannot give a file away.
-    const auto plantTheirs = [&](const std::string& path) {
+    const auto plantHeld = [&](const std::string& path, uid_t owner) {
         writeFile(path, planted);
         held = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-        return ::geteuid() == 0 && ::chown(path.c_str(), stranger, stranger) == 0 && ::flock(held, LOCK_EX) == 0;
+        return ::flock(held, LOCK_EX) == 0 && (owner == ::geteuid() || ::chown(path.c_str(), owner, owner) == 0);
     };
+    const auto plantTheirs = [&](const std::string& path) { return plantHeld(path, stranger); };
     const auto isTheirs = [&](const std::string& path) {
         return readFile(path) == planted && ownershipOf(path).owner == stranger;
     };
@@ -338,11 +339,7 @@ TEST_F(OutputFile, WhatStandsAtADrawnNameIsLeftAloneAndAnotherDrawn) {
         {"another user's file, held locked, at the old name OUTPUT.tmp", [&] { return plantTheirs(oldName); },
          [&] { return isTheirs(oldName); }, 1},
 #ifndef _WIN32
-        {"a file held locked", [&] {
-             writeFile(taken, planted);
-             held = ::open(taken.c_str(), O_RDONLY | O_CLOEXEC);
-             return held >= 0 && ::flock(held, LOCK_EX) == 0;
-         }, [&] { return readFile(taken) == planted; }},
+        {"a file held locked", [&] { return plantHeld(taken, ::geteuid()); }, [&] { return readFile(taken) == planted; }},
         {"a link to another file", [&] { return ::symlink(victim.c_str(), taken.c_str()) == 0; },
          [&] { return fs::is_symlink(taken) && readFile(victim) == "victim's"; }},
         {"a link to nothing yet", [&] { return ::symlink(dir.path("absent").c_str(), taken.c_str()) == 0; },
@@ -357,18 +354,14 @@ TEST_F(OutputFile, WhatStandsAtADrawnNameIsLeftAloneAndAnotherDrawn) {
              char byte;
              return fs::is_fifo(taken) && ::read(held, &byte, 1) == 0;  // no writer ever came
          }},
-        {"another user's file", [&] {
-             writeFile(taken, planted);
-             return ::geteuid() == 0 && ::chown(taken.c_str(), stranger, stranger) == 0;
-         }, [&] { return isTheirs(taken); }},
+        {"another user's file", [&] { return ::geteuid() == 0 && (writeFileOf(stranger, 0644, taken, planted), true); },
+         [&] { return isTheirs(taken); }},
         // Its owner writes into it after the run: nothing of that reaches the output.
         {"another user's file held open and locked", [&] { return plantTheirs(taken); },
          [&] { return isTheirs(taken) && ::pwrite(held, "written after", 13, 0) == 13; }},
         // The run is the other user's, in a directory that user may write.
         {"root's file held locked", [&] {
-             writeFile(taken, planted);
-             held = ::open(taken.c_str(), O_RDONLY | O_CLOEXEC);
-             return ::geteuid() == 0 && ::flock(held, LOCK_EX) == 0 && ::chmod(dir.path().c_str(), 0777) == 0 &&
+             return ::geteuid() == 0 && plantHeld(taken, 0) && ::chmod(dir.path().c_str(), 0777) == 0 &&
                     ::chown(output.c_str(), stranger, stranger) == 0;
          }, [&] { return readFile(taken) == planted && ownershipOf(taken).owner == 0; }, 2, true},
 #endif
