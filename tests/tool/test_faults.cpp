@@ -9,7 +9,6 @@
 
 #ifndef _WIN32
 #include <unistd.h>
-
 #endif
 
 namespace {
@@ -49,7 +48,7 @@ TEST_F(ToolFaults, WriteFailingPartWayKeepsTheOldOutput) {
     EXPECT_EQ(readFile(output), large);
     EXPECT_EQ(readFile(input), movieWithData(4 * limit));
 
-    // Without the limit the same run succeeds, so the limit was the fault.
+    // Without that limit the same run succeeds, so the limit was the fault.
     const RunResult result = run({input, output});
     EXPECT_EQ(result.status, 0);
     EXPECT_GT(readFile(output).size(), 4 * limit);

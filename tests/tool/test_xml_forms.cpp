@@ -9,7 +9,6 @@
 
 #ifndef _WIN32
 #include <unistd.h>
-
 #endif
 
 #include "support/tool_run.h"
