@@ -6,12 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
-#include <string>
 
 #include "common/platform.h"
 #include "driver/host.h"
+#include "support/files.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -21,9 +21,9 @@ using qor::platform::clFileBytes;
 // A mapped file that another program cuts short: reading past its new end
 // ends the run with the guard's line and status 1, not a crash.
 TEST(BusErrorExitDeathTest, EndsTheRunWithItsLineWhenAMappedFileIsCutShort) {
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("qor_cut_" + std::to_string(::getpid()) + ".xml")).string();
-    std::ofstream(path, std::ios::binary) << std::string(1 << 16, 'x');
+    const qor_test::ScratchDir dir;
+    const std::string path = dir.path("cut.xml");
+    qor_test::writeFile(path, std::string(1 << 16, 'x'));
     EXPECT_EXIT(
         {
             ::dup2(STDERR_FILENO, STDOUT_FILENO);  // the line goes where the test can see it
@@ -37,7 +37,6 @@ TEST(BusErrorExitDeathTest, EndsTheRunWithItsLineWhenAMappedFileIsCutShort) {
             std::exit(3);  // not reached: the bytes are gone
         },
         ::testing::ExitedWithCode(1), "Can't Open File : cut\\.xml");
-    std::filesystem::remove(path);
 }
 
 // Whether place stands for what expected names: the same file or, for a
@@ -58,9 +57,8 @@ bool standsFor(const host::clPlace& place, const std::string& expected) {
 // with each link replaced by what it names.
 TEST(Place, ResolvesNameByNameAsTheKernelWould) {
     namespace fs = std::filesystem;
-    char made[] = "/tmp/qor_place_XXXXXX";
-    ASSERT_NE(::mkdtemp(made), nullptr);
-    const std::string base = made;
+    const qor_test::ScratchDir dir;
+    const std::string base = dir.path();
     fs::create_directory(base + "/dir");
     std::ofstream(base + "/dir/file") << "x";
     ASSERT_EQ(::mkfifo((base + "/fifo").c_str(), 0600), 0);
@@ -104,7 +102,6 @@ TEST(Place, ResolvesNameByNameAsTheKernelWould) {
     }
     host::clPlace own;
     EXPECT_EQ(own.resolve("/dev/stdout"), host::PLACE_DESCRIPTOR);
-    fs::remove_all(base);
 }
 
 }  // namespace

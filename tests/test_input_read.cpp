@@ -13,13 +13,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <iostream>
 #include <sstream>
-#include <string>
 
 #include "driver/run.h"
+#include "support/files.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -75,13 +74,14 @@ ssize_t __wrap_pread64(int fd, void* buffer, size_t size, off64_t at) {
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace qor_test;
 
 TEST(InputRead, AReadCutShortOrFailingLoadsNothingAndChangesNothing) {
     std::string movie = "<swf version=\"8\"><FileAttributes/>";
     for (int i = 0; i < 1000; ++i) movie += "<Frame n=\"" + std::to_string(i) + "\"/>";
     movie += "</swf>";
-    const fs::path path = fs::temp_directory_path() / ("qor_short_" + std::to_string(::getpid()) + ".xml");
+    const ScratchDir dir;
+    const std::string path = dir.path("movie.xml");
 
     const struct {
         const char* name;
@@ -96,7 +96,7 @@ TEST(InputRead, AReadCutShortOrFailingLoadsNothingAndChangesNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::ofstream(path, std::ios::binary) << movie;
+        writeFile(path, movie);
         struct stat before;
         ASSERT_EQ(::stat(path.c_str(), &before), 0);
 
@@ -106,27 +106,25 @@ TEST(InputRead, AReadCutShortOrFailingLoadsNothingAndChangesNothing) {
         mapFails = true;
         readError = c.error;
         readableBytes = c.readable;
-        const int status = runUpgrade(document, path.string(), path.string());
+        const int status = runUpgrade(document, path, path);
         mapFails = false;
         readError = 0;
         readableBytes = -1;
         std::cout.rdbuf(standardOutput);
 
         EXPECT_EQ(status, c.status);
-        std::ifstream in(path, std::ios::binary);
-        const std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string now = readFile(path);
         struct stat after;
         ASSERT_EQ(::stat(path.c_str(), &after), 0);
         if (c.status == 0) {
             EXPECT_TRUE(now != movie) << "not upgraded";
             continue;
         }
-        EXPECT_EQ(out.str(), "Can't Open File : " + path.string() + "\n");
+        EXPECT_EQ(out.str(), "Can't Open File : " + path + "\n");
         EXPECT_FALSE(document.isLoad());
         EXPECT_TRUE(now == movie) << "the file changed";
         EXPECT_EQ(after.st_ino, before.st_ino);
     }
-    fs::remove(path);
 }
 
 }  // namespace

@@ -1,16 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include <atomic>
+#include <iostream>
 #include <memory>
-#include <chrono>
 #include <thread>
-#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -23,62 +18,30 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <cstddef>
-#include <functional>
-#include <iostream>
+
+#include "support/child.h"
 #endif
 
 #include "driver/host.h"
 #include "driver/host_seam.h"
 #include "driver/output_file.h"
 #include "driver/run.h"
-#include "host_lines.h"
+#include "support/documents.h"
+#include "support/files.h"
+#include "support/scratch_dir.h"
+#include "support/seams.h"
 #include "xml_fixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-using qor::utility::clXMLNode;
+using namespace qor_test;
 
-const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-
-class OutputFile : public qor_test::XmlFixture {
+class OutputFile : public XmlFixture {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              (std::string("qor_output_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        dir = fs::canonical(dir);  // as the host names it back
-        output = (dir / "out.xml").string();
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    static std::string read(const std::string& path) {
-#ifdef _WIN32
-        // Shared for removal too, as the run's own handle to its new file is.
-        const HANDLE file = CreateFileW(fs::u8path(path).c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        0, nullptr);
-        std::string bytes;
-        char block[4096];
-        DWORD got = 0;
-        while (file != INVALID_HANDLE_VALUE && ReadFile(file, block, sizeof block, &got, nullptr) && got > 0) {
-            bytes.append(block, got);
-        }
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        return bytes;
-#else
-        std::ifstream in(path, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-#endif
-    }
-
     // Replaces the file at path, resolved as a run resolves its output.
     bool replaceAt(const std::string& path) {
         host::clPlace place;
@@ -86,16 +49,8 @@ protected:
         return replaceOutputFile(doc, place, nullptr) == OUTPUT_WRITTEN;
     }
 
-    // Every name in the directory: shows anything left behind.
-    std::vector<std::string> names() const {
-        std::vector<std::string> all;
-        for (const auto& entry : fs::directory_iterator(dir)) all.push_back(entry.path().filename().string());
-        std::sort(all.begin(), all.end());
-        return all;
-    }
-
-    fs::path dir;
-    std::string output;
+    ScratchDir dir;
+    const std::string output = dir.path("out.xml");
 };
 
 // The path of a file the step seam hands over open.
@@ -115,68 +70,25 @@ std::string pathOf(host::tyStepFile fd) {
 }
 #endif
 
-// The temporary file's name as the step seam reports it: beside the
-// output, its name's start, ten random letters or digits and ".tmp".
+// Whether path names a new file beside output, as the step seam reports it.
 bool isTemporaryBeside(const std::string& path, const std::string& output) {
     std::error_code error;
     const fs::path file = fs::u8path(path), besides = fs::u8path(output);
-    if (!fs::equivalent(file.parent_path(), besides.parent_path(), error)) return false;
-    const std::string name = file.filename().u8string(), outputName = besides.filename().u8string();
-    const std::string tail = name.size() > outputName.size() ? name.substr(outputName.size()) : "";
-    if (name.compare(0, outputName.size(), outputName) != 0 || tail.size() != 15 || tail[0] != '.') return false;
-    for (std::size_t i = 1; i < 11; ++i)
-        if (!std::isalnum(static_cast<unsigned char>(tail[i]))) return false;
-    return tail.compare(11, 4, ".tmp") == 0;
-}
-
-TEST_F(OutputFile, KeepsAnExistingOutputsPermissions) {
-#ifdef _WIN32
-    GTEST_SKIP() << "POSIX permission bits";
-#endif
-    std::ofstream(output) << "old";
-    fs::permissions(output, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    parse("<a/>");
-    ASSERT_TRUE(replaceAt(output));
-    EXPECT_EQ(fs::status(output).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-}
-
-#ifndef _WIN32
-TEST_F(OutputFile, KeepsAnExistingOutputsOwnerWhereAllowed) {
-    if (geteuid() != 0) GTEST_SKIP() << "only a privileged user may give a file away";
-    std::ofstream(output) << "old";
-    ASSERT_EQ(chown(output.c_str(), 12345, 23456), 0);
-    parse("<a/>");
-    ASSERT_TRUE(replaceAt(output));
-    struct stat info;
-    ASSERT_EQ(stat(output.c_str(), &info), 0);
-    EXPECT_EQ(info.st_uid, 12345u);
-    EXPECT_EQ(info.st_gid, 23456u);
-}
-#endif
-
-// Whatever stands where a temporary file might go, a file of another run
-// among them, is neither used nor removed: each run makes a name of its own.
-TEST_F(OutputFile, LeavesFilesBesideTheOutputAlone) {
-    std::ofstream(output + ".tmp") << "another's";
-    parse("<a/>");
-    ASSERT_TRUE(replaceAt(output));
-    EXPECT_EQ(read(output), declaration + qor_test::hostLines("  <a/>\n"));
-    EXPECT_EQ(read(output + ".tmp"), "another's");
-    EXPECT_EQ(names(), (std::vector<std::string>{"out.xml", "out.xml.tmp"}));
+    return fs::equivalent(file.parent_path(), besides.parent_path(), error) &&
+           isTemporaryNameFor(file.filename().u8string(), besides.filename().u8string());
 }
 
 TEST_F(OutputFile, FailsWithoutLeavingAnythingBehind) {
     parse("<a/>");
-    EXPECT_FALSE(replaceAt((dir / "missing" / "out.xml").string()));
-    EXPECT_TRUE(fs::is_empty(dir));
+    EXPECT_FALSE(replaceAt(dir.path("missing/out.xml")));
+    EXPECT_TRUE(dir.names().empty());
 
-    const std::string directory = (dir / "sub").string();
+    const std::string directory = dir.path("sub");
     fs::create_directory(directory);
     EXPECT_FALSE(replaceAt(directory));
     EXPECT_TRUE(fs::is_directory(directory));
     EXPECT_TRUE(fs::is_empty(directory));
-    EXPECT_EQ(names(), std::vector<std::string>{"sub"});
+    EXPECT_EQ(dir.names(), Names{"sub"});
 }
 
 // What a crash at each step would leave: at the sync, the old output and
@@ -185,30 +97,27 @@ TEST_F(OutputFile, FailsWithoutLeavingAnythingBehind) {
 TEST_F(OutputFile, SyncsTheNewFileThenRenamesItThenSyncsTheDirectory) {
     std::ofstream(output) << "old";
     parse("<?xml?><swf version=\"10\"/>");
-    static std::vector<std::string> seen;
-    static std::string out;
-    seen.clear();
-    out = output;
-    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
+    std::vector<std::string> seen;
+    const StepHook hook([&](host::enStep step, host::tyStepFile file) {
         const char* const names[] = {"read ", "attributes ", "sync ", "rename ", "directory "};
         const std::string path = pathOf(file);
         std::error_code error;
         std::string what = path;
-        if (isTemporaryBeside(path, out)) what = step == host::STEP_SYNC_DATA ? read(path) + "|" + read(out) : "new";
-        if (fs::equivalent(path, fs::path(out).parent_path(), error)) what = "its directory";
+        if (isTemporaryBeside(path, output)) {
+            what = step == host::STEP_SYNC_DATA ? readFile(path) + "|" + readFile(output) : "new";
+        }
+        if (fs::equivalent(path, fs::path(output).parent_path(), error)) what = "its directory";
         seen.push_back(names[step] + what);
-    };
-    const bool replaced = replaceAt(output);
-    host::beforeStep = nullptr;
-    ASSERT_TRUE(replaced);
-    const std::string written = declaration + qor_test::hostLines("\n  <swf version=\"10\"/>\n");
+    });
+    ASSERT_TRUE(replaceAt(output));
+    const std::string written = declaration + hostLines("\n  <swf version=\"10\"/>\n");
     std::vector<std::string> steps{"attributes new", "sync " + written + "|old", "rename new"};
 #ifndef _WIN32
     steps.push_back("directory its directory");  // Windows writes the move itself through
 #endif
     EXPECT_EQ(seen, steps);
-    EXPECT_EQ(read(output), written);
-    EXPECT_EQ(names(), std::vector<std::string>{"out.xml"});
+    EXPECT_EQ(readFile(output), written);
+    EXPECT_EQ(dir.names(), Names{"out.xml"});
 }
 
 // A program reading the old output for a moment (another run checking the
@@ -226,36 +135,9 @@ TEST_F(OutputFile, OutlastsABriefReaderOfTheOldOutput) {
     const bool replaced = replaceAt(output);
     leaves.join();
     EXPECT_TRUE(replaced);
-    EXPECT_EQ(read(output), declaration + qor_test::hostLines("  <a/>\n"));
-    EXPECT_EQ(names(), std::vector<std::string>{"out.xml"});
+    EXPECT_EQ(readFile(output), declaration + hostLines("  <a/>\n"));
+    EXPECT_EQ(dir.names(), Names{"out.xml"});
 }
-
-#ifndef _WIN32
-// Another writer's file, locked, at the name a temporary file once had:
-// the run neither waits for it nor touches it.
-TEST_F(OutputFile, NeverWaitsForAnotherWriter) {
-    const std::string theirs = output + ".tmp";
-    const int other = ::open(theirs.c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(other, 0);
-    ASSERT_EQ(::flock(other, LOCK_EX), 0);
-    ASSERT_EQ(::write(other, "theirs", 6), 6);
-
-    parse("<a/>");
-    std::atomic<bool> done{false};
-    bool replaced = false;
-    std::thread run([&] {
-        replaced = replaceAt(output);
-        done = true;
-    });
-    for (int waited = 0; !done && waited < 5000; waited += 10) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(done) << "the run waited for another writer's lock";
-    ::close(other);
-    run.join();
-    EXPECT_TRUE(replaced);
-    EXPECT_EQ(read(output), declaration + qor_test::hostLines("  <a/>\n"));
-    EXPECT_EQ(read(theirs), "theirs");
-}
-#endif
 
 #ifndef _WIN32
 // Whoever can write the directory swaps the written temporary file for a
@@ -268,26 +150,22 @@ TEST_F(OutputFile, ASwappedTemporaryFileChangesNothingElsewhere) {
     if (::geteuid() == 0) {
         ASSERT_EQ(::chown(output.c_str(), 65534, 65534), 0);
     }
-    static std::string victim, temporary;
-    victim = (dir / "victim").string();
+    const std::string victim = dir.path("victim");
+    std::string temporary;
     std::ofstream(victim) << "secret";
     ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
-    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
+    const StepHook hook([&](host::enStep step, host::tyStepFile file) {
         if (step != host::STEP_SET_ATTRIBUTES) return;
         temporary = pathOf(file);
         fs::rename(temporary, temporary + ".moved");
         fs::create_symlink(victim, temporary);
-    };
+    });
     parse("<a/>");
-    const bool replaced = replaceAt(output);
-    host::beforeStep = nullptr;
-    EXPECT_FALSE(replaced);
-    struct stat info;
-    ASSERT_EQ(::stat(victim.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0600u);
-    EXPECT_EQ(info.st_uid, ::geteuid());
-    EXPECT_EQ(read(victim), "secret");
-    EXPECT_EQ(read(output), "old");
+    EXPECT_FALSE(replaceAt(output));
+    EXPECT_EQ(ownershipOf(victim).mode, 0600u);
+    EXPECT_EQ(ownershipOf(victim).owner, ::geteuid());
+    EXPECT_EQ(readFile(victim), "secret");
+    EXPECT_EQ(readFile(output), "old");
     EXPECT_TRUE(fs::is_symlink(temporary));  // not ours, so not removed
 }
 
@@ -296,31 +174,19 @@ TEST_F(OutputFile, ASwappedTemporaryFileChangesNothingElsewhere) {
 TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
     std::ofstream(output) << "old";
     ASSERT_EQ(::chmod(output.c_str(), 0640), 0);
-    static mode_t seen;
-    seen = 0;
-    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
+    mode_t seen = 0;
+    const StepHook hook([&](host::enStep step, host::tyStepFile file) {
         struct stat info;
         if (step == host::STEP_SET_ATTRIBUTES && ::fstat(file, &info) == 0) seen = info.st_mode & 07777;
-    };
+    });
     const mode_t mask = ::umask(0);
     parse("<a/>");
     const bool replaced = replaceAt(output);
     ::umask(mask);
-    host::beforeStep = nullptr;
     ASSERT_TRUE(replaced);
     EXPECT_EQ(seen, 0600u);
-    struct stat info;
-    ASSERT_EQ(::stat(output.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(ownershipOf(output).mode, 0640u);
 }
-
-const std::string movie = "<swf version=\"8\"><FileAttributes/></swf>";
-const std::string patchedMovie =
-    declaration + "  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n  </swf>\n";
-
-// Where a child's run signals itself, and with what.
-host::enStep signalStep;
-int signalSent;
 
 // SIGINT, SIGTERM or SIGHUP at any step of an in-place run: the run ends
 // by that signal, OUTPUT is the old file or the new one, whole, and no
@@ -330,28 +196,17 @@ TEST_F(OutputFile, AnEndingSignalLeavesNoTemporaryFile) {
         for (const host::enStep step : {host::STEP_INPUT_READ, host::STEP_SET_ATTRIBUTES, host::STEP_SYNC_DATA,
                                         host::STEP_RENAME, host::STEP_SYNC_DIRECTORY}) {
             SCOPED_TRACE("signal " + std::to_string(signal) + " before step " + std::to_string(step));
-            std::ofstream(output, std::ios::binary) << movie;
-            int messages[2];
-            ASSERT_EQ(::pipe(messages), 0);
-            std::fflush(nullptr);
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                ::dup2(messages[1], STDOUT_FILENO);
-                signalStep = step;
-                signalSent = signal;
-                host::beforeStep = [](host::enStep now, host::tyStepFile) {
-                    if (now == signalStep) ::raise(signalSent);
-                };
+            writeFile(output, movie);
+            const ChildEnd end = runChild([&] {
+                const StepHook hook([&](host::enStep now, host::tyStepFile) {
+                    if (now == step) ::raise(signal);
+                });
                 qor::utility::clXML document;
-                ::_exit(runUpgrade(document, output, output) == 0 ? 100 : 101);
-            }
-            ::close(messages[1]);
-            int status = 0;
-            ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-            ::close(messages[0]);
-            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
-            EXPECT_EQ(names(), std::vector<std::string>{"out.xml"});
-            const std::string now = read(output);
+                return redirect(dir.beside("stdout").c_str()) && runUpgrade(document, output, output) == 0 ? 100 : 101;
+            });
+            EXPECT_EQ(end.signal, signal) << "status " << end.status;
+            EXPECT_EQ(dir.names(), Names{"out.xml"});
+            const std::string now = readFile(output);
             EXPECT_TRUE(now == movie || now == patchedMovie) << now;
         }
     }
@@ -361,22 +216,21 @@ TEST_F(OutputFile, AnEndingSignalLeavesNoTemporaryFile) {
 // one only to look at, which cannot be synced): OUTPUT is replaced, and
 // the run says that it may not survive a power cut.
 TEST_F(OutputFile, ASyncFailingAfterTheRenameIsReported) {
-    std::ofstream(output, std::ios::binary) << movie;
-    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
+    writeFile(output, movie);
+    const StepHook hook([](host::enStep step, host::tyStepFile file) {
         if (step != host::STEP_SYNC_DIRECTORY) return;
         const int unsyncable = ::open(pathOf(file).c_str(), O_PATH | O_CLOEXEC);
         ::dup2(unsyncable, file);
         ::close(unsyncable);
-    };
+    });
     ::testing::internal::CaptureStdout();
     qor::utility::clXML document;
     const int status = runUpgrade(document, output, output);
     const std::string said = ::testing::internal::GetCapturedStdout();
-    host::beforeStep = nullptr;
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(said, "swf tag changed\nFileAttributes tag changed\nCan't Sync File : " + output + "\n");
-    EXPECT_EQ(read(output), patchedMovie);
-    EXPECT_EQ(names(), std::vector<std::string>{"out.xml"});
+    EXPECT_EQ(said, bothChanged + "Can't Sync File : " + output + "\n");
+    EXPECT_EQ(readFile(output), patchedMovie);
+    EXPECT_EQ(dir.names(), Names{"out.xml"});
 }
 
 // Makes every later call of the system call number fail with error, in
@@ -392,32 +246,33 @@ bool refuseSystemCall(long number, int error) {
     return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
-// The old file has an attribute this user may set, and the host refuses
-// to give it to the new file (an I/O error from the call that sets it):
-// the replacement fails before the rename, the old file stays as it was
-// and no new file is left. Each replacement is a child of the test.
-TEST_F(OutputFile, AnAttributeThatCannotBeGivenFailsTheReplacement) {
-    // user::rw- user:1002:r-- group::r-- mask::r-- other::---, as the kernel stores it.
-    struct Entry {
-        std::uint16_t tag, permissions;
-        std::uint32_t id;
-    };
-    const std::uint32_t none = 0xFFFFFFFF, version = 2;
-    const Entry entries[] = {{0x01, 6, none}, {0x02, 4, 1002}, {0x04, 4, none}, {0x10, 4, none}, {0x20, 0, none}};
-    std::string acl(reinterpret_cast<const char*>(&version), 4);
-    acl.append(reinterpret_cast<const char*>(entries), sizeof entries);
+// Each attribute the old file has and this user may set, the new file
+// takes. Where the host refuses to give one (an I/O error from the call
+// that sets it), the replacement fails before the rename, the old file
+// stays as it was and no new file is left; each such replacement is a
+// child of the test.
+TEST_F(OutputFile, KeepsTheOldFilesAttributesOrFailsTheReplacement) {
+    const std::string acl = accessList(1002, 4, 4, 4);  // user::rw- user:1002:r-- group::r-- mask::r-- other::---
     const struct {
         const char* attribute;
         long refused;  // the system call that sets it
         std::function<bool(const std::string&)> give;  // to the old file; false: not here
+        std::function<bool(const std::string&)> has;
     } cases[] = {
         {"access list", SYS_fsetxattr,
          [&](const std::string& path) {
              return ::setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+         },
+         [&](const std::string& path) {
+             std::string kept(256, '\0');
+             const ssize_t size = ::getxattr(path.c_str(), "system.posix_acl_access", &kept[0], kept.size());
+             return size > 0 && kept.substr(0, static_cast<std::size_t>(size)) == acl;
          }},
         {"owner and group", SYS_fchown,
-         [](const std::string& path) { return ::geteuid() == 0 && ::chown(path.c_str(), 12345, 23456) == 0; }},
-        {"permissions", SYS_fchmod, [](const std::string& path) { return ::chmod(path.c_str(), 0640) == 0; }},
+         [](const std::string& path) { return ::geteuid() == 0 && ::chown(path.c_str(), 12345, 23456) == 0; },
+         [](const std::string& path) { return ownershipOf(path).owner == 12345 && ownershipOf(path).group == 23456; }},
+        {"permissions", SYS_fchmod, [](const std::string& path) { return ::chmod(path.c_str(), 0640) == 0; },
+         [](const std::string& path) { return ownershipOf(path).mode == 0640; }},
     };
     parse("<a/>");
     for (const auto& c : cases) {
@@ -428,52 +283,70 @@ TEST_F(OutputFile, AnAttributeThatCannotBeGivenFailsTheReplacement) {
             std::cout << "skipped: this user or file system cannot give a file its " << c.attribute << "\n";
             continue;
         }
-        std::fflush(nullptr);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            if (!refuseSystemCall(c.refused, EIO)) ::_exit(2);
-            ::_exit(replaceAt(output) ? 0 : 1);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 2) GTEST_SKIP() << "no system call filters here";
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "replaced without its " << c.attribute;
-        EXPECT_EQ(read(output), "old");
-        EXPECT_EQ(names(), std::vector<std::string>{"out.xml"});
+        EXPECT_TRUE(replaceAt(output));
+        EXPECT_TRUE(c.has(output));
+        const ChildEnd end = runChild([&] { return refuseSystemCall(c.refused, EIO) ? !replaceAt(output) : 2; });
+        if (end.status == 2) GTEST_SKIP() << "no system call filters here";
+        EXPECT_EQ(end.status, 1) << "replaced without its " << c.attribute;
+        EXPECT_EQ(readFile(output), declaration + "  <a/>\n");
+        EXPECT_EQ(dir.names(), Names{"out.xml"});
     }
 }
+
+#endif
 
 // The random draws a run makes, from the first: 0, 1, 2...
 std::uint64_t drawsMade;
 std::uint64_t countingDraw() { return drawsMade++; }
 
 // Whatever stands at the name a run draws first for its new file, put
-// there by anyone, is neither opened, followed, truncated nor removed: the
-// run draws again and puts its file in place.
+// there by anyone, is neither opened, followed, truncated, waited for nor
+// removed: the run draws again and puts its file in place. What stands at
+// OUTPUT.tmp, a name the tool once used and draws no more, is left alone
+// too.
 TEST_F(OutputFile, WhatStandsAtADrawnNameIsLeftAloneAndAnotherDrawn) {
-    const std::string taken = (dir / host::temporaryNameFor("out.xml", 0)).string();
-    const std::string victim = (dir / "victim").string();
+    const std::string taken = dir.path(host::temporaryNameFor("out.xml", 0));
+    const std::string oldName = output + ".tmp";
+    const std::string victim = dir.path("victim");
+    const std::string planted = "planted";
+#ifndef _WIN32
     int held = -1;  // a descriptor the case keeps open meanwhile
+    // A file of owner's at path, held open and locked; false where this
+    // user cannot give a file away.
+    const auto plantHeld = [&](const std::string& path, uid_t owner) {
+        writeFile(path, planted);
+        held = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        return ::flock(held, LOCK_EX) == 0 && (owner == ::geteuid() || ::chown(path.c_str(), owner, owner) == 0);
+    };
+    const auto plantTheirs = [&](const std::string& path) { return plantHeld(path, stranger); };
+    const auto isTheirs = [&](const std::string& path) {
+        return readFile(path) == planted && ownershipOf(path).owner == stranger;
+    };
+#else
+    // Windows plays no other user: a file of this user's stands in.
+    const auto plantTheirs = [&](const std::string& path) { return writeFile(path, planted), true; };
+    const auto isTheirs = [&](const std::string& path) { return readFile(path) == planted; };
+#endif
     const struct {
         const char* what;
         std::function<bool()> plant;
         std::function<bool()> unharmed;
+        std::uint64_t draws = 2;  // the first name drawn is taken
+        bool byStranger = false;  // the replacement is another user's, in a child
     } cases[] = {
-        {"a file", [&] { return static_cast<bool>(std::ofstream(taken) << "planted"); },
-         [&] { return read(taken) == "planted"; }},
-        {"a file held locked", [&] {
-             std::ofstream(taken) << "planted";
-             held = ::open(taken.c_str(), O_RDONLY | O_CLOEXEC);
-             return held >= 0 && ::flock(held, LOCK_EX) == 0;
-         }, [&] { return read(taken) == "planted"; }},
+        {"a file", [&] { return writeFile(taken, planted), true; }, [&] { return readFile(taken) == planted; }},
+        {"a directory", [&] { return fs::create_directory(taken) && (writeFile(taken + "/in", ""), true); },
+         [&] { return fs::is_directory(taken) && exists(taken + "/in"); }},
+        {"another user's file, held locked, at the old name OUTPUT.tmp", [&] { return plantTheirs(oldName); },
+         [&] { return isTheirs(oldName); }, 1},
+#ifndef _WIN32
+        {"a file held locked", [&] { return plantHeld(taken, ::geteuid()); }, [&] { return readFile(taken) == planted; }},
         {"a link to another file", [&] { return ::symlink(victim.c_str(), taken.c_str()) == 0; },
-         [&] { return fs::is_symlink(taken) && read(victim) == "victim's"; }},
-        {"a link to nothing yet", [&] { return ::symlink((dir / "absent").c_str(), taken.c_str()) == 0; },
-         [&] { return fs::is_symlink(taken) && !fs::exists(dir / "absent"); }},
+         [&] { return fs::is_symlink(taken) && readFile(victim) == "victim's"; }},
+        {"a link to nothing yet", [&] { return ::symlink(dir.path("absent").c_str(), taken.c_str()) == 0; },
+         [&] { return fs::is_symlink(taken) && !exists(dir.path("absent")); }},
         {"a hard link to another file", [&] { return ::link(victim.c_str(), taken.c_str()) == 0; },
-         [&] { return read(victim) == "victim's" && fs::hard_link_count(victim) == 2; }},
-        {"a directory", [&] { return fs::create_directory(taken) && static_cast<bool>(std::ofstream(taken + "/in")); },
-         [&] { return fs::is_directory(taken) && fs::exists(taken + "/in"); }},
+         [&] { return readFile(victim) == "victim's" && fs::hard_link_count(victim) == 2; }},
         {"a FIFO with a reader", [&] {
              if (::mkfifo(taken.c_str(), 0600) != 0) return false;
              held = ::open(taken.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -482,39 +355,49 @@ TEST_F(OutputFile, WhatStandsAtADrawnNameIsLeftAloneAndAnotherDrawn) {
              char byte;
              return fs::is_fifo(taken) && ::read(held, &byte, 1) == 0;  // no writer ever came
          }},
-        {"another user's file", [&] {
-             std::ofstream(taken) << "planted";
-             return ::geteuid() == 0 && ::chown(taken.c_str(), 65534, 65534) == 0;
-         }, [&] {
-             struct stat info;
-             return read(taken) == "planted" && ::lstat(taken.c_str(), &info) == 0 && info.st_uid == 65534;
-         }},
+        {"another user's file", [&] { return ::geteuid() == 0 && (writeFileOf(stranger, 0644, taken, planted), true); },
+         [&] { return isTheirs(taken); }},
+        // Its owner writes into it after the run: nothing of that reaches the output.
+        {"another user's file held open and locked", [&] { return plantTheirs(taken); },
+         [&] { return isTheirs(taken) && ::pwrite(held, "written after", 13, 0) == 13; }},
+        // The run is the other user's, in a directory that user may write.
+        {"root's file held locked", [&] {
+             return ::geteuid() == 0 && plantHeld(taken, 0) && ::chmod(dir.path().c_str(), 0777) == 0 &&
+                    ::chown(output.c_str(), stranger, stranger) == 0;
+         }, [&] { return readFile(taken) == planted && ownershipOf(taken).owner == 0; }, 2, true},
+#endif
     };
     parse("<a/>");
-    const auto drawOfTheHost = host::drawRandom;
-    host::drawRandom = countingDraw;
+    const RandomDraws draws(countingDraw);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        fs::remove_all(dir);
-        fs::create_directory(dir);
-        std::ofstream(victim) << "victim's";
-        std::ofstream(output) << "old";
+        dir.clear();
+        writeFile(victim, "victim's");
+        writeFile(output, "old");
         if (!c.plant()) {
             std::cout << "skipped: cannot plant " << c.what << " here\n";
             continue;
         }
         drawsMade = 0;
-        EXPECT_TRUE(replaceAt(output));
-        EXPECT_EQ(drawsMade, 2u);
+        const auto replace = [&] { return replaceAt(output) && drawsMade == c.draws; };
+#ifdef _WIN32
+        EXPECT_TRUE(replace());
+#else
+        const auto asStrangerForAWhile = [&] {
+            const auto theirReplacement = [&] { return becomeStranger() && replace() ? 0 : 1; };
+            return runChild(theirReplacement, std::chrono::seconds(10)).status == 0;
+        };
+        EXPECT_TRUE(c.byStranger ? asStrangerForAWhile() : replace()) << drawsMade << " draws";
+#endif
         EXPECT_TRUE(c.unharmed());
-        EXPECT_EQ(read(output), declaration + "  <a/>\n");
-        EXPECT_TRUE(fs::exists(fs::symlink_status(taken)));
+        EXPECT_EQ(readFile(output), declaration + hostLines("  <a/>\n"));
+        EXPECT_EQ(exists(taken), c.draws > 1);
+#ifndef _WIN32
         if (held >= 0) ::close(held);
         held = -1;
-    }
-    host::drawRandom = drawOfTheHost;
-}
 #endif
+    }
+}
 
 #ifdef _WIN32
 // Until all of it is written, the new content is its owner's alone: from
@@ -525,9 +408,8 @@ TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
         GTEST_SKIP() << "Wine keeps no security descriptor given at creation, and reads back one made up";
     }
     std::ofstream(output) << "old";
-    static std::string seen;
-    seen.clear();
-    host::beforeStep = [](host::enStep step, host::tyStepFile file) {
+    std::string seen;
+    const StepHook hook([&](host::enStep step, host::tyStepFile file) {
         if (step != host::STEP_SET_ATTRIBUTES) return;
         PACL dacl = nullptr;
         PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -553,11 +435,9 @@ TEST_F(OutputFile, TheTemporaryFileIsPrivateUntilWritten) {
             seen += entry->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && mine ? " user" : " other";
         }
         LocalFree(descriptor);
-    };
+    });
     parse("<a/>");
-    const bool replaced = replaceAt(output);
-    host::beforeStep = nullptr;
-    ASSERT_TRUE(replaced);
+    ASSERT_TRUE(replaceAt(output));
     EXPECT_EQ(seen, "protected user");
 }
 #endif

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
-#include <string>
 #include <vector>
 
 #include "driver/host.h"

@@ -5,9 +5,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -17,6 +14,8 @@
 #include <unistd.h>
 #endif
 
+#include "support/files.h"
+#include "support/scratch_dir.h"
 #include "xml_fixture.h"
 
 namespace {
@@ -41,13 +40,6 @@ protected:
 using qor::utility::clXML;
 using qor::utility::clXMLNode;
 
-TEST_F(Parser, ReadsTheUsualDeclarationAsASiblingOfTheRoot) {
-    parse("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<swf version=\"8\">\n</swf>\n");
-    EXPECT_EQ(tree(),
-              "P[xml] [version=1.0] [encoding=UTF-8]\n"
-              "T[swf] [version=8]\n");
-}
-
 // The '/' or '?' just before the '>' ends a name whatever the kind; only
 // the kind's own byte is taken off the attributes.
 TEST_F(Parser, EndsANameAtTheByteBeforeTheTagEnd) {
@@ -59,6 +51,9 @@ TEST_F(Parser, EndsANameAtTheByteBeforeTheTagEnd) {
         {"<?a/>", "P[a] [/=]\n"},
         {"<a?>", "T[a] [?=]\n"},
         {"<a/>", "S[a]\n"},
+        // A self-closing tag is told by the slash before its end.
+        {"<a/><b /><c d/><e f=\"1\"/><g f=\"1\" /><h/ ><i j=/><k l= />",
+         "S[a]\nS[b]\nS[c] [d=]\nS[e] [f=1]\nS[g] [f=1]\nT[h/]\n  S[i] [j=]\n  S[k] [l=]\n"},
     });
 }
 
@@ -69,70 +64,43 @@ TEST_F(Parser, EndsAnInstructionAtItsFirstEnd) {
         {"<?pi don't?><a b='1'/>", "P[pi] [don't=]\nS[a] [b=1]\n"},
         {"<?pi a=\"?>\"?><b/>", "P[pi] [a=]\nD[\"?>]\nS[b]\n"},
         {"<?pi a=\"x>y\"", "P[pi]\n"},  // no "?>": as any other tag
+        // The usual declaration, a sibling of the root.
+        {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<swf version=\"8\">\n</swf>\n",
+         "P[xml] [version=1.0] [encoding=UTF-8]\nT[swf] [version=8]\n"},
     });
 }
 
-TEST_F(Parser, KeepsAByteOrderMarkAsCharacterData) {
-    parse("\xEF\xBB\xBF<?xml version=\"1.0\"?><a/>");
-    EXPECT_EQ(tree(), "D[\xEF\xBB\xBF]\nP[xml] [version=1.0]\nS[a]\n");
-}
-
+// Character data is kept as it stands, a byte-order mark and text before
+// the first markup among it; only spaces and line breaks before it go.
 TEST_F(Parser, TrimsOnlySpacesAndLineBreaksBeforeCharacterData) {
-    parse("<a>\r\n   hello world \r\n</a>\n\t<b/>\n  \r\n<c/>tail");
-    EXPECT_EQ(tree(),
-              "T[a]\n"
-              "  D[hello world \r\n]\n"
-              "D[\t]\n"
-              "S[b]\n"
-              "S[c]\n");
+    expectTrees({
+        {"<a>\r\n   hello world \r\n</a>\n\t<b/>\n  \r\n<c/>tail", "T[a]\n  D[hello world \r\n]\nD[\t]\nS[b]\nS[c]\n"},
+        {"\xEF\xBB\xBF<?xml version=\"1.0\"?><a/>", "D[\xEF\xBB\xBF]\nP[xml] [version=1.0]\nS[a]\n"},
+        {"lead<a/>", "D[lead]\nS[a]\n"},
+    });
 }
 
-TEST_F(Parser, MakesCharacterDataBeforeTheFirstMarkup) {
-    parse("lead<a/>");
-    EXPECT_EQ(tree(), "D[lead]\nS[a]\n");
-}
-
-TEST_F(Parser, ReadsMarkupThatFollowsATagDirectly) {
-    parse("<a><b/></a><c>x</c>");
-    EXPECT_EQ(tree(), "T[a]\n  S[b]\nT[c]\n  D[x]\n");
-}
-
-TEST_F(Parser, KeepsCommentsVerbatimAndNeverLooksInside) {
-    parse("<!-- <a> \"q\" --><!---->-->after<b/>");
-    EXPECT_EQ(tree(), "C[ <a> \"q\" ]\nC[]\nD[-->after]\nS[b]\n");
-}
-
-TEST_F(Parser, DoesNotLetAnOpenerCloseItself) {
-    parse("<!-->x--><a/>");
-    EXPECT_EQ(tree(), "C[>x]\nS[a]\n");
-}
-
-TEST_F(Parser, TurnsAnUnclosedCommentIntoCharacterData) {
-    parse("<a/>  \n<!-- open <b/>");
-    EXPECT_EQ(tree(), "S[a]\nD[<!-- open ]\nS[b]\n");
-}
-
-TEST_F(Parser, StartsTextAfterAnUnclosedCommentAtTheOpenerWithoutRepeatingEarlierText) {
-    parse("<a/>before<!--x<!--y<b/>");
-    EXPECT_EQ(tree(), "S[a]\nD[before]\nD[<!--x]\nD[<!--y]\nS[b]\n");
-}
-
-TEST_F(Parser, TellsSelfClosingTagsByTheSlashBeforeTheirEnd) {
-    parse("<a/><b /><c d/><e f=\"1\"/><g f=\"1\" /><h/ ><i j=/><k l= />");
-    EXPECT_EQ(tree(),
-              "S[a]\n"
-              "S[b]\n"
-              "S[c] [d=]\n"
-              "S[e] [f=1]\n"
-              "S[g] [f=1]\n"
-              "T[h/]\n"
-              "  S[i] [j=]\n"
-              "  S[k] [l=]\n");
+// A closing tag closes the innermost open tag, whatever its name, and none
+// while none is open; markup right after a tag is read as any other.
+TEST_F(Parser, ClosesTheInnermostTagWhateverTheClosingName) {
+    expectTrees({
+        {"<a><b></a>x<c/></zzz><d/>", "T[a]\n  T[b]\n  D[x]\n  S[c]\nS[d]\n"},
+        {"</x></y><a/>", "S[a]\n"},
+        {"<a><b/></a><c>x</c>", "T[a]\n  S[b]\nT[c]\n  D[x]\n"},
+    });
 }
 
 // Space, tab, LF and CR separate alike, any number of them, and may stand
 // around '='; they never make an attribute of their own.
 TEST_F(Parser, ReadsAttributesWhateverTheWhiteSpaceAroundThem) {
+    // Past the separators the tag walk keeps, the pieces are cut by a
+    // second walk; both must give the same pieces.
+    std::string manyAttributes = "<a", manyRead = "S[a]";
+    for (int i = 0; i < 20; ++i) {
+        const std::string n = std::to_string(i);
+        manyAttributes += i % 5 == 4 ? " e" + n : " k" + n + "=\"v " + n + "\"";
+        manyRead += i % 5 == 4 ? " [e" + n + "=]" : " [k" + n + "=v " + n + "]";
+    }
     expectTrees({
         {"<a  b=\"1\">", "T[a] [b=1]\n"},
         {"<a b=\"1\" >", "T[a] [b=1]\n"},
@@ -141,20 +109,8 @@ TEST_F(Parser, ReadsAttributesWhateverTheWhiteSpaceAroundThem) {
         {"<a\r\n    b=\"1\"\r\n\tc\t=\t'2'\n/>", "S[a] [b=1] [c=2]\n"},
         {"<a b=\"1\"c='2'>", "T[a] [b=1] [c=2]\n"},
         {"<a\n>", "T[a]\n"},
+        {manyAttributes + " />", manyRead + "\n"},
     });
-}
-
-TEST_F(Parser, CutsATagWithManyAttributesAsAShortOne) {
-    // Past the separators the tag walk keeps, the pieces are cut by a
-    // second walk; both must give the same pieces.
-    std::string tag = "<a", expected = "S[a]";
-    for (int i = 0; i < 20; ++i) {
-        const std::string n = std::to_string(i);
-        tag += i % 5 == 4 ? " e" + n : " k" + n + "=\"v " + n + "\"";
-        expected += i % 5 == 4 ? " [e" + n + "=]" : " [k" + n + "=v " + n + "]";
-    }
-    parse(tag + " />");
-    EXPECT_EQ(tree(), expected + "\n");
 }
 
 TEST_F(Parser, ReadsValuesInEitherQuoteOrNone) {
@@ -183,21 +139,6 @@ TEST_F(Parser, EndsATagWithAnUnclosedValueAtItsFirstTagEnd) {
     });
 }
 
-TEST_F(Parser, ClosesTheInnermostTagWhateverTheClosingName) {
-    parse("<a><b></a>x<c/></zzz><d/>");
-    EXPECT_EQ(tree(), "T[a]\n  T[b]\n  D[x]\n  S[c]\nS[d]\n");
-}
-
-TEST_F(Parser, IgnoresClosingTagsWhileNoneIsOpen) {
-    parse("</x></y><a/>");
-    EXPECT_EQ(tree(), "S[a]\n");
-}
-
-TEST_F(Parser, LeavesUnclosedTagsHoldingEverythingAfterThem) {
-    parse("<a><b><c/>");
-    EXPECT_EQ(tree(), "T[a]\n  T[b]\n    S[c]\n");
-}
-
 // CDATA sections and document types are kept whole, as character data,
 // and open no level; nothing inside them is read as markup.
 TEST_F(Parser, KeepsOtherBangMarkupWholeAsCharacterData) {
@@ -223,31 +164,31 @@ TEST_F(Parser, KeepsOtherBangMarkupWholeAsCharacterData) {
         {"<!x [ y> <b/>", "D[<!x [ y>]\nS[b]\n"},
         {"<a/><!DOCTYPE a", "S[a]\nD[<!DOCTYPE a]\n"},
         {"<a/><!", "S[a]\nD[<!]\n"},
+        // A comment is kept verbatim, never looked into, and no opener
+        // closes itself; one left open is character data up to the next
+        // markup, from its opener on, and earlier text is not repeated.
+        {"<!-- <a> \"q\" --><!---->-->after<b/>", "C[ <a> \"q\" ]\nC[]\nD[-->after]\nS[b]\n"},
+        {"<!-->x--><a/>", "C[>x]\nS[a]\n"},
+        {"<a/>  \n<!-- open <b/>", "S[a]\nD[<!-- open ]\nS[b]\n"},
+        {"<a/>before<!--x<!--y<b/>", "S[a]\nD[before]\nD[<!--x]\nD[<!--y]\nS[b]\n"},
     });
 }
 
+// An item, a tag left open among them, runs to the end of the text where
+// nothing ends it first.
 TEST_F(Parser, ReadsAnItemThatRunsToTheEndOfTheFile) {
-    parse("<a/><b");
-    EXPECT_EQ(tree(), "S[a]\nT[b]\n");
-    parse("<b/");
-    EXPECT_EQ(tree(), "S[b]\n");
-    parse("<");
-    EXPECT_EQ(tree(), "T[]\n");
-    parse("<?pi");
-    EXPECT_EQ(tree(), "P[pi]\n");
-    parse("<a b=\"1\" /");
-    EXPECT_EQ(tree(), "S[a]\n");
-    parse("<a b=\"1\" c");
-    EXPECT_EQ(tree(), "T[a]\n");
-    parse("<a\tb");
-    EXPECT_EQ(tree(), "T[a]\n");
-    parse("<?pi?");
-    EXPECT_EQ(tree(), "P[pi]\n");
-}
-
-TEST_F(Parser, ReadsTheAttributesOfATagClosedByTheLastByte) {
-    parse("<a b=\"1\">");
-    EXPECT_EQ(tree(), "T[a] [b=1]\n");
+    expectTrees({
+        {"<a/><b", "S[a]\nT[b]\n"},
+        {"<b/", "S[b]\n"},
+        {"<", "T[]\n"},
+        {"<?pi", "P[pi]\n"},
+        {"<a b=\"1\" /", "S[a]\n"},
+        {"<a b=\"1\" c", "T[a]\n"},
+        {"<a\tb", "T[a]\n"},
+        {"<?pi?", "P[pi]\n"},
+        {"<a b=\"1\">", "T[a] [b=1]\n"},  // the attributes of a tag closed by the last byte
+        {"<a><b><c/>", "T[a]\n  T[b]\n    S[c]\n"},
+    });
 }
 
 TEST_F(Parser, MakesNothingOfBlankOrMarkupFreeText) {
@@ -320,43 +261,32 @@ TEST_F(Parser, ReportsTheEndOfEachItem) {
 
 class Loader : public XmlFixture {
 protected:
-    void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("qor_loader_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-
     std::string write(const std::string& name, const std::string& bytes) {
-        const std::string path = (dir / name).string();
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
+        qor_test::writeFile(dir.path(name), bytes);
+        return dir.path(name);
     }
 
-    std::filesystem::path dir;
+    qor_test::ScratchDir dir;
 };
 
+// Every byte of a file, NUL among them; an item left open runs to the end
+// of the file, its own last byte and all. (No file is named "nul": on
+// Windows that is a device.)
 TEST_F(Loader, ReadsAFileByteForByte) {
-    const std::string bytes("<a>\r\nx\0y\r\n</a>", 14);
-    clXML binary(write("n.xml", bytes));
-    EXPECT_EQ(qor_test::describe(binary.root), "N[]\n  T[a]\n    D[" + std::string("x\0y\r\n", 5) + "]\n");
-}
-
-TEST_F(Loader, KeepsTheFilesOwnLastByteWhenItIsNul) {
-    // An item left open runs to the end of the file, NUL and all. (The file
-    // is not named "nul": on Windows that is a device.)
-    clXML ending(write("ends_in_zero.xml", std::string("<a/><b\0", 7)));
-    EXPECT_EQ(qor_test::describe(ending.root), "N[]\n  S[a]\n  T[" + std::string("b\0", 2) + "]\n");
+    const ParseCase cases[] = {
+        {std::string("<a>\r\nx\0y\r\n</a>", 14), "N[]\n  T[a]\n    D[" + std::string("x\0y\r\n", 5) + "]\n"},
+        {std::string("<a/><b\0", 7), "N[]\n  S[a]\n  T[" + std::string("b\0", 2) + "]\n"},
+    };
+    for (const ParseCase& c : cases) EXPECT_EQ(qor_test::describe(clXML(write("bytes.xml", c.text)).root), c.tree);
 }
 
 TEST_F(Loader, EmptiesTheDocumentWhenAFileDoesNotLoad) {
     doc.load(write("m.xml", "<a/>"));
     ASSERT_TRUE(doc.isLoad());
-    doc.load((dir / "missing.xml").string());
+    doc.load(dir.path("missing.xml"));
     EXPECT_FALSE(doc.isLoad());
     doc.load(write("m.xml", "<a/>"));
-    doc.load(dir.string());  // a directory opens as a stream on this host
+    doc.load(dir.path());  // a directory opens as a stream on this host
     EXPECT_FALSE(doc.isLoad());
     doc.load(write("empty.xml", ""));
     EXPECT_FALSE(doc.isLoad());
@@ -392,7 +322,7 @@ TEST_F(Loader, RefusesDevicesAndPipes) {
     doc.load("/dev/null");
     EXPECT_FALSE(doc.isLoad());
     // A named pipe with no writer: refused at once, not waited on.
-    const std::string fifo = (dir / "pipe.xml").string();
+    const std::string fifo = dir.path("pipe.xml");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     doc.load(fifo);
     EXPECT_FALSE(doc.isLoad());

@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <fstream>
-#include <random>
-#include <string>
 #include <thread>
 
 #ifdef _WIN32
@@ -16,6 +13,8 @@
 #endif
 
 #include "common/platform.h"
+#include "support/files.h"
+#include "support/scratch_dir.h"
 #include "xml/xml.h"
 
 namespace {
@@ -26,13 +25,14 @@ namespace fs = std::filesystem;
 // cuts short while it is loaded is loaded whole as it was, or not at all,
 // never a crash of the caller.
 TEST(FileBytes, AFileCutShortWhileLoadedNeverKillsTheCaller) {
-    const fs::path path = fs::temp_directory_path() / ("qor_cut_" + std::to_string(std::random_device()()) + ".xml");
+    const qor_test::ScratchDir dir;
+    const std::string path = dir.path("cut.xml");
     std::string text;
     for (int i = 0; i < 20000; ++i) text += "<a b=\"" + std::to_string(i) + "\"/>\n";
-    std::ofstream(path, std::ios::binary) << text;
+    qor_test::writeFile(path, text);
 
     qor::platform::clFileBytes file;
-    ASSERT_TRUE(file.open(path.string()));
+    ASSERT_TRUE(file.open(path));
     fs::resize_file(path, 0);
     EXPECT_EQ(file.data()[file.size() - 2], '>');  // mapped, this page would be gone
 
@@ -43,27 +43,26 @@ TEST(FileBytes, AFileCutShortWhileLoadedNeverKillsTheCaller) {
             fs::resize_file(path, text.size() / 3);
         }
     });
-    for (int round = 0; round < 200; ++round) qor::utility::clXML document(path.string());
+    for (int round = 0; round < 200; ++round) qor::utility::clXML document(path);
     stop = true;
     cutter.join();
-    fs::remove(path);
 }
 
 // A file opened once by the caller: read from its start whatever its
 // offset, and left open, however it is taken; a pipe is read to its end,
 // never mapped, and a directory loads nothing.
 TEST(FileBytes, LoadsAFileOpenAtADescriptor) {
-    const fs::path path = fs::temp_directory_path() / ("qor_fd_" + std::to_string(std::random_device()()) + ".xml");
-    const fs::path empty = path.string() + ".empty";
-    std::ofstream(path, std::ios::binary) << "<a x=\"1\"/><b/>";
-    std::ofstream(empty, std::ios::binary).close();
+    const qor_test::ScratchDir dir;
+    const std::string path = dir.path("fd.xml"), empty = dir.path("empty.xml");
+    qor_test::writeFile(path, "<a x=\"1\"/><b/>");
+    qor_test::writeFile(empty, "");
     for (const auto how : {qor::utility::clXML::LOAD_READ, qor::utility::clXML::LOAD_MAP}) {
         SCOPED_TRACE(how);
 #ifdef _WIN32
-        const int fd = _open(path.string().c_str(), _O_RDONLY | _O_BINARY);
+        const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
         ASSERT_GE(fd, 0);
         ASSERT_EQ(_lseek(fd, 5, SEEK_SET), 5);
-        const int emptyFd = _open(empty.string().c_str(), _O_RDONLY | _O_BINARY);
+        const int emptyFd = _open(empty.c_str(), _O_RDONLY | _O_BINARY);
 #else
         const int fd = ::open(path.c_str(), O_RDONLY);
         ASSERT_GE(fd, 0);
@@ -92,14 +91,12 @@ TEST(FileBytes, LoadsAFileOpenAtADescriptor) {
         document.load(ends[0], how);
         EXPECT_NE(document.find("a"), nullptr);
         ::close(ends[0]);
-        const int directory = ::open(fs::temp_directory_path().c_str(), O_RDONLY | O_DIRECTORY);
+        const int directory = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
         document.load(directory, how);
         EXPECT_FALSE(document.isLoad());
         ::close(directory);
 #endif
     }
-    fs::remove(path);
-    fs::remove(empty);
 }
 
 }  // namespace

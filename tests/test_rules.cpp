@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
-#include <sstream>
 
 #include "driver/swf_rules.h"
 #include "xml_fixture.h"

@@ -9,108 +9,52 @@
 
 #ifndef _WIN32
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <iostream>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
-#include <string>
 
 #include "driver/host.h"
 #include "driver/host_seam.h"
 #include "driver/run.h"
-#include "second_user.h"
-
-namespace fs = std::filesystem;
+#include "support/child.h"
+#include "support/documents.h"
+#include "support/files.h"
+#include "support/scratch_dir.h"
+#include "support/seams.h"
 
 namespace {
 
-using qor_test::asStranger;
-using qor_test::stranger;
-const std::string movie = "<swf version=\"8\"><FileAttributes/></swf>";
-const std::string bothChanged = "swf tag changed\nFileAttributes tag changed\n";
-
-std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-// What the stranger does, and at which step of the run.
-host::enStep swapStep;
-std::function<bool()> swap;
-bool swapped;
-
-void swapAtItsStep(host::enStep step, host::tyStepFile) {
-    if (step == swapStep && !swapped) swapped = asStranger(swap);
-}
+using namespace qor_test;
 
 struct Outcome {
-    int status = -1;   // the run's exit status; -1 when it did not end in time
+    int status = -1;  // the run's exit status; -1 when it did not end in time
     bool swapped = false;
     std::string out;  // its messages, and anything else it wrote there
 };
 
 // The run of `swfupgrade input output` as root, with the stranger's swap
-// at its step, in a child with its standard output in a file.
+// at its step, in a child with its standard output in a file. The child
+// exits with the run's status, plus 10 when the swap was not made.
 Outcome runWithSwap(const std::string& input, const std::string& output, host::enStep step,
-                    std::function<bool()> action, const std::string& scratch) {
-    const std::string outFile = scratch + "/stdout";
-    int report[2];
-    if (pipe(report) != 0) return {};
-    std::fflush(nullptr);  // nothing buffered here is the child's to write
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(report[0]);
-        const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
-        swapStep = step;
-        swap = std::move(action);
-        swapped = false;
-        host::beforeStep = swapAtItsStep;
+                    const std::function<bool()>& swap, const std::string& stdoutFile) {
+    const ChildEnd end = runChild([&] {
+        bool swapped = false;
+        const StepHook hook([&](host::enStep now, host::tyStepFile) {
+            if (now == step && !swapped) swapped = asStranger(swap);
+        });
+        if (!redirect(stdoutFile.c_str())) return 127;
         qor::utility::clXML document;
         const int status = runUpgrade(document, input, output);
         std::cout.flush();
-        const char done = swapped ? 'y' : 'n';
-        if (::write(report[1], &done, 1) != 1) _exit(126);
-        _exit(status);
-    }
-    close(report[1]);
+        return swapped ? status : status + 10;
+    }, std::chrono::seconds(10));
     Outcome outcome;
-    struct pollfd ended = {report[0], POLLIN, 0};
-    char done = 'n';
-    if (poll(&ended, 1, 10000) == 1 && ::read(report[0], &done, 1) == 1) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-    } else {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    close(report[0]);
-    outcome.swapped = done == 'y';
-    outcome.out = read(outFile);
+    outcome.status = end.status < 0 ? -1 : end.status % 10;
+    outcome.swapped = end.status >= 0 && end.status < 10;
+    outcome.out = readFile(stdoutFile);
     return outcome;
-}
-
-struct Ownership {
-    uid_t owner;
-    mode_t mode;
-};
-
-Ownership ownershipOf(const std::string& path) {
-    struct stat info = {};
-    lstat(path.c_str(), &info);
-    return {info.st_uid, info.st_mode & 07777};
 }
 
 // A tree the stranger owns, home/, beside a directory only root may
@@ -118,45 +62,30 @@ Ownership ownershipOf(const std::string& path) {
 class RunRaces : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "playing a second user needs root";
-        char name[] = "/tmp/swfupgrade-races-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        base = name;
-        home = base + "/home";
-        secret = base + "/private";
-        keys = secret + "/authorized_keys";
-        input = home + "/movie.xml";
-        ASSERT_EQ(chmod(base.c_str(), 0755), 0);
+        if (!canPlayStranger()) GTEST_SKIP() << "playing a second user needs root";
         fs::create_directories(home + "/sub");
-        for (const std::string& dir : {home, home + "/sub"}) ASSERT_EQ(chown(dir.c_str(), stranger, stranger), 0);
+        for (const std::string& path : {home, home + "/sub"}) ASSERT_EQ(chown(path.c_str(), stranger, stranger), 0);
         fs::create_directory(secret);
         ASSERT_EQ(chmod(secret.c_str(), 0700), 0);
-        write(keys, "root's keys\n");
-        ASSERT_EQ(chmod(keys.c_str(), 0600), 0);
-        writeAsStranger(input, movie);
-    }
-    void TearDown() override {
-        if (!base.empty()) fs::remove_all(base);
-    }
-
-    static void writeAsStranger(const std::string& path, const std::string& bytes) {
-        write(path, bytes);
-        ASSERT_EQ(chown(path.c_str(), stranger, stranger), 0);
+        writeFileOf(0, 0600, keys, "root's keys\n");
+        writeFileOf(stranger, 0644, input, movie);
     }
 
     Outcome run(const std::string& in, const std::string& out, host::enStep step, std::function<bool()> action) {
-        return runWithSwap(in, out, step, std::move(action), base);
+        return runWithSwap(in, out, step, action, dir.beside("stdout"));
     }
 
     // Root's private file is as it was.
     void expectKeysUntouched() {
-        EXPECT_EQ(read(keys), "root's keys\n");
+        EXPECT_EQ(readFile(keys), "root's keys\n");
         const Ownership now = ownershipOf(keys);
         EXPECT_EQ(now.owner, 0u);
         EXPECT_EQ(now.mode, 0600u);
     }
 
-    std::string base, home, secret, keys, input;
+    ScratchDir dir;
+    const std::string home = dir.path("home"), secret = dir.path("private");
+    const std::string keys = secret + "/authorized_keys", input = home + "/movie.xml";
 };
 
 // Just after root's in-place run has read the movie, the stranger puts
@@ -177,7 +106,7 @@ TEST_F(RunRaces, ANameSwappedAfterTheReadIsNotReplaced) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        writeAsStranger(input, movie);
+        writeFileOf(stranger, 0644, input, movie);
         fs::remove(fifo);
         ASSERT_TRUE(asStranger([&] { return mkfifo(fifo.c_str(), 0644) == 0; }));
         const Outcome outcome = run(input, input, host::STEP_INPUT_READ, [&] {
@@ -203,7 +132,7 @@ TEST_F(RunRaces, ANameSwappedAfterTheReadIsNotReplaced) {
 // it resolved, so root's file of that name is never touched.
 TEST_F(RunRaces, ADirectorySwappedAfterTheReadChangesNothingElsewhere) {
     const std::string movieInSub = home + "/sub/authorized_keys";
-    writeAsStranger(movieInSub, movie);
+    writeFileOf(stranger, 0644, movieInSub, movie);
     const Outcome outcome = run(movieInSub, movieInSub, host::STEP_INPUT_READ, [&] {
         return rename((home + "/sub").c_str(), (home + "/moved").c_str()) == 0 &&
                symlink(secret.c_str(), (home + "/sub").c_str()) == 0;
@@ -211,7 +140,7 @@ TEST_F(RunRaces, ADirectorySwappedAfterTheReadChangesNothingElsewhere) {
     ASSERT_TRUE(outcome.swapped);
     EXPECT_EQ(outcome.status, 0);
     expectKeysUntouched();
-    EXPECT_NE(read(home + "/moved/authorized_keys").find("<swf version=\"10\">"), std::string::npos);
+    EXPECT_NE(readFile(home + "/moved/authorized_keys").find("<swf version=\"10\">"), std::string::npos);
     EXPECT_EQ(ownershipOf(home + "/moved/authorized_keys").owner, stranger);
 }
 
@@ -221,11 +150,11 @@ TEST_F(RunRaces, ADirectorySwappedAfterTheReadChangesNothingElsewhere) {
 // leads to later: the stranger's content does not become root's program.
 TEST_F(RunRaces, AttributesComeFromTheFileFoundNotFromWhatANameLeadsToLater) {
     const std::string program = secret + "/program";
-    write(program, "root's program");
+    writeFile(program, "root's program");
     ASSERT_EQ(chmod(program.c_str(), 06755), 0);
     ASSERT_EQ(chmod(secret.c_str(), 0755), 0);
     const std::string output = home + "/out.xml";
-    writeAsStranger(output, "old");
+    writeFileOf(stranger, 0644, output, "old");
     const Outcome outcome = run(input, output, host::STEP_SET_ATTRIBUTES, [&] {
         return rename(output.c_str(), (output + ".old").c_str()) == 0 && symlink(program.c_str(), output.c_str()) == 0;
     });
@@ -234,7 +163,7 @@ TEST_F(RunRaces, AttributesComeFromTheFileFoundNotFromWhatANameLeadsToLater) {
     const Ownership made = ownershipOf(output);
     EXPECT_EQ(made.owner, stranger);
     EXPECT_EQ(made.mode, 0644u);
-    EXPECT_EQ(read(program), "root's program");
+    EXPECT_EQ(readFile(program), "root's program");
     EXPECT_EQ(ownershipOf(program).mode, 06755u);
 }
 

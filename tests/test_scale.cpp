@@ -3,12 +3,9 @@
 // Each must finish within the CTest timeout set for this suite.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 #include "host_lines.h"
+#include "support/files.h"
+#include "support/scratch_dir.h"
 #include "xml_fixture.h"
 
 namespace {
@@ -52,14 +49,10 @@ TEST_F(Scale, PrintsAndExportsAMillionDeepChain) {
     }
     const std::string expected = repeat("t\n", depth);
     EXPECT_TRUE(printed() == expected);
-    const std::string path = (std::filesystem::temp_directory_path() / "qor_scale_chain.xml").string();
-    doc.exportFile(path);
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    in.close();
-    std::remove(path.c_str());
-    EXPECT_TRUE(bytes.str() == qor_test::hostLines(expected));  // no diff of a million lines
+    const qor_test::ScratchDir dir;
+    doc.exportFile(dir.path("chain.xml"));
+    // No diff of a million lines.
+    EXPECT_TRUE(qor_test::readFile(dir.path("chain.xml")) == qor_test::hostLines(expected));
 }
 
 TEST_F(Scale, ReadsMillionsOfUnclosedCommentOpenersInOnePass) {

@@ -5,13 +5,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <ostream>
-#include <string>
-#include <vector>
 
 #include "fuzz/road.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 
@@ -47,11 +44,6 @@ std::vector<Input> allInputs() {
     return inputs;
 }
 
-std::string readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Names the input by its file in test listings.
 void PrintTo(const Input& input, std::ostream* out) { *out << input.path.filename().string(); }
 
@@ -59,7 +51,7 @@ class ReplayTest : public ::testing::TestWithParam<Input> {};
 
 TEST_P(ReplayTest, RoadHoldsItsInvariants) {
     const fs::path& path = GetParam().path;
-    const std::string bytes = readBytes(path);
+    const std::string bytes = qor_test::readFile(path.string());
     ASSERT_EQ(bytes.size(), fs::file_size(path)) << path;
     EXPECT_EQ(findRoadFault(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), "") << path;
 }

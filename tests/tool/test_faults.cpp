@@ -3,34 +3,20 @@
 // leaves no temporary file.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
 #include <random>
-#include <string>
 
-#include "tool_runner.h"
+#include "support/tool_run.h"
 
 #ifndef _WIN32
 #include <unistd.h>
 #endif
 
-namespace fs = std::filesystem;
-
 namespace {
 
-const std::string bothChanged = "swf tag changed\nFileAttributes tag changed\n";
+using namespace qor_test;
 
-// A document both rules apply to, with a data block of the given size.
-std::string movieWithData(std::size_t dataBytes) {
-    return "<?xml version=\"1.0\"?>\n<swf version=\"8\">\n  <FileAttributes/>\n  <data>" +
-           std::string(dataBytes, 'A') + "</data>\n</swf>\n";
-}
-
-class ToolFaults : public ::testing::Test {
+class ToolFaults : public ToolFixture {
 protected:
-    TempDir dir;
-    const std::string input = dir.path("in.xml");
-    const std::string output = dir.path("out.xml");
     const std::string old = "previous output \x01\r\n kept on any failure";
 
     void SetUp() override {
@@ -39,11 +25,10 @@ protected:
     }
 
     // Runs the tool and checks the failure it must report for out.
-    void expectCantWrite(const std::string& out, std::uintmax_t fileSizeLimit = 0) const {
-        const RunResult result = dir.run({input, out}, fileSizeLimit);
+    void expectCantWrite(const std::string& out, const RunOptions& options = {}) const {
+        const RunResult result = run({input, out}, options);
         EXPECT_FALSE(result.killed);
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, hostLines(bothChanged + "Can't Write File : " + out + "\n"));
+        EXPECT_TRUE(endedWith(result, 1, bothChanged + "Can't Write File : " + out + "\n"));
         EXPECT_TRUE(temporaryFilesBeside(out).empty());
     }
 };
@@ -57,12 +42,14 @@ TEST_F(ToolFaults, WriteFailingPartWayKeepsTheOldOutput) {
     writeFile(input, movieWithData(4 * limit));
     const std::string large(2 * limit, 'o');
     writeFile(output, large);
-    expectCantWrite(output, limit);
+    RunOptions limited;
+    limited.fileSizeLimit = limit;
+    expectCantWrite(output, limited);
     EXPECT_EQ(readFile(output), large);
     EXPECT_EQ(readFile(input), movieWithData(4 * limit));
 
-    // Without the limit the same run succeeds, so the limit was the fault.
-    const RunResult result = dir.run({input, output});
+    // Without that limit the same run succeeds, so the limit was the fault.
+    const RunResult result = run({input, output});
     EXPECT_EQ(result.status, 0);
     EXPECT_GT(readFile(output).size(), 4 * limit);
 #endif
@@ -83,25 +70,16 @@ TEST_F(ToolFaults, OutputPathIsADirectory) {
     EXPECT_EQ(readFile(target + "/inside"), old);
 }
 
-// What stands at a name a temporary file might have, a directory or the
-// input itself, is neither used nor in the way: each run makes its own.
+// The input itself at a name a temporary file might have is neither used
+// nor in the way: each run makes its own.
 TEST_F(ToolFaults, NamesBesideTheOutputAreLeftAlone) {
-    fs::create_directory(output + ".tmp");
-    writeFile(output + ".tmp/inside", old);
-    const RunResult result = dir.run({input, output});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, hostLines(bothChanged));
-    EXPECT_EQ(readFile(output + ".tmp/inside"), old);
-
-    const std::string movie = readFile(input);
     const std::string tmpInput = dir.path("m.xml.tmp");
-    writeFile(tmpInput, movie);
+    writeFile(tmpInput, movieWithData(100));
     for (const std::string& out : {dir.path("m.xml"), dir.path("./m.xml")}) {
         SCOPED_TRACE(out);
-        const RunResult again = dir.run({tmpInput, out});
-        EXPECT_EQ(again.status, 0);
-        EXPECT_EQ(readFile(tmpInput), movie);
-        EXPECT_EQ(readFile(dir.path("m.xml")), readFile(output));
+        EXPECT_EQ(run({tmpInput, out}).status, 0);
+        EXPECT_EQ(readFile(tmpInput), movieWithData(100));
+        EXPECT_EQ(readFile(dir.path("m.xml")), patchedWithData(100));
         EXPECT_TRUE(temporaryFilesBeside(dir.path("m.xml")).empty());
     }
 }
@@ -126,24 +104,21 @@ TEST_F(ToolFaults, ReadOnlyDirectory) {
 // replaces the output there, makes that last, and says it did.
 TEST_F(ToolFaults, WriteOnlyDirectory) {
     if (!canPlayStranger()) GTEST_SKIP() << "playing a second user needs root";
-    ASSERT_EQ(dir.run({input, dir.path("expected.xml")}).status, 0);
+    ASSERT_EQ(run({input, dir.path("expected.xml")}).status, 0);
     const std::string hidden = dir.path("hidden");
     fs::create_directory(hidden);
     writeFile(hidden + "/out.xml", old);
-    for (const std::string& path : {hidden, hidden + "/out.xml"}) ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    for (const std::string& path : {hidden, hidden + "/out.xml"}) ASSERT_EQ(chown(path.c_str(), stranger, stranger), 0);
     fs::permissions(hidden, fs::perms::owner_write | fs::perms::owner_exec);
     RunOptions options;
     options.asStranger = true;
-    const RunResult result = runToolWith({input, hidden + "/out.xml"}, dir.path() + "/../stdout", options);
+    const RunResult result = run({input, hidden + "/out.xml"}, options);
     fs::permissions(hidden, fs::perms::owner_all);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, bothChanged);
+    EXPECT_TRUE(endedWith(result, 0, bothChanged));
     EXPECT_EQ(readFile(hidden + "/out.xml"), readFile(dir.path("expected.xml")));
     EXPECT_TRUE(temporaryFilesBeside(hidden + "/out.xml").empty());
 }
-#endif
 
-#ifndef _WIN32
 // A large file patched in place, killed at random moments: the file is the
 // old or the new content, never a mix. A killed run may leave its private
 // temporary file; it is in no later run's way.
@@ -155,21 +130,22 @@ TEST_F(ToolFaults, KilledRunsLeaveOldOrNewContent) {
     const std::string copy = dir.path("copy.xml");
     writeFile(copy, big);
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(dir.run({copy, copy}).status, 0);
+    ASSERT_EQ(run({copy, copy}).status, 0);
     const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
     const std::string patched = readFile(copy);
     ASSERT_NE(patched, big);
 
     std::random_device seed;
     std::mt19937 random(seed());
-    std::uniform_int_distribution<long long> delay(0, runTime.count() * 5 / 4);
+    std::uniform_int_distribution<long long> delay(1, runTime.count() * 5 / 4);
     int killed = 0;
     int oldSeen = 0;
     for (int round = 0; round < 10; ++round) {
         writeFile(input, big);
         const std::size_t leftBefore = temporaryFilesBeside(input).size();
-        const RunResult result = runToolKilledAfter({input, input}, dir.path("../killed-stdout"),
-                                                    std::chrono::microseconds(delay(random)));
+        RunOptions killing;
+        killing.killAfter = std::chrono::microseconds(delay(random));
+        const RunResult result = run({input, input}, killing);
         killed += result.killed;
         const std::string now = readFile(input);
         EXPECT_TRUE(now == big || now == patched) << "round " << round << ": a mix of " << now.size() << " bytes";
@@ -183,7 +159,7 @@ TEST_F(ToolFaults, KilledRunsLeaveOldOrNewContent) {
               << " a temporary file\n";
 
     writeFile(input, big);
-    const RunResult result = dir.run({input, input});
+    const RunResult result = run({input, input});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(readFile(input), patched);
     EXPECT_EQ(temporaryFilesBeside(input).size(), left);

@@ -13,22 +13,20 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <string>
+#include <stdexcept>
 #include <thread>
 
-#include "second_user.h"
-#include "tool_runner.h"
+#include "support/tool_run.h"
 
 namespace {
 
-const std::string bothChanged = "swf tag changed\nFileAttributes tag changed\n";
+using namespace qor_test;
 
 // More than a pipe holds at once, so that the run reads it in turns.
-std::string movie() {
+std::string longMovie() {
     std::string text = "<?xml version=\"1.0\"?>\n<swf version=\"8\">\n  <FileAttributes/>\n";
     for (int i = 0; i < 20000; ++i) text += "  <Frame n=\"" + std::to_string(i) + "\">text</Frame>\n";
     return text + "</swf>\n";
@@ -81,53 +79,51 @@ private:
     std::thread thread;
 };
 
-class ToolInputStreams : public ::testing::Test {
+class ToolInputStreams : public ToolFixture {
 protected:
-    TempDir dir;
-    const std::string output = dir.path("out.xml");
-    const std::string fifo = dir.path("fifo");
-    const std::string text = movie();
+    enum enHow { NULL_DEVICE, STANDARD_INPUT, DEV_FD, PROC_SELF_FD, OWN_FIFO };
 
-    RunResult run(const std::vector<std::string>& args, const RunOptions& options) const {
-        return runToolWith(args, dir.path("../stdout"), options);
-    }
-};
-
-TEST_F(ToolInputStreams, PipesAndOwnFifosAreReadToTheirEnd) {
-    // What the same movie gives from a regular file.
-    writeFile(dir.path("in.xml"), text);
-    ASSERT_EQ(run({dir.path("in.xml"), output}, {}).status, 0);
-    const std::string expected = readFile(output);
-    std::remove(output.c_str());
-
-    enum enHow { STANDARD_INPUT, DEV_FD, PROC_SELF_FD, OWN_FIFO };
-    for (const enHow how : {STANDARD_INPUT, DEV_FD, PROC_SELF_FD, OWN_FIFO}) {
-        SCOPED_TRACE(how);
+    // Runs the tool with INPUT given as how says, the movie fed into it
+    // where it is a pipe or a FIFO; OUTPUT is out.xml, or INPUT in place.
+    RunResult runFed(enHow how, bool inPlace) const {
         RunOptions options;
-        std::string input;
         int ends[2] = {-1, -1};
         std::thread writer;
-        if (how == OWN_FIFO) {
-            ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-            input = fifo;
+        if (how == NULL_DEVICE) {
+            options.standardInput = ends[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        } else if (how == OWN_FIFO) {
+            if (mkfifo(fifo.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
         } else {
-            ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+            if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
             writer = std::thread(feed, ends[1], text);
-            if (how == STANDARD_INPUT) options.standardInput = ends[0];
-            else options.passedDescriptor = ends[0];
-            input = how == STANDARD_INPUT ? "/dev/stdin"
-                    : how == DEV_FD       ? "/dev/fd/" + std::to_string(ends[0])
-                                          : "/proc/self/fd/" + std::to_string(ends[0]);
+            (how == STANDARD_INPUT ? options.standardInput : options.passedDescriptor) = ends[0];
         }
+        const std::string from = how == OWN_FIFO       ? fifo
+                                 : how == DEV_FD       ? "/dev/fd/" + std::to_string(ends[0])
+                                 : how == PROC_SELF_FD ? "/proc/self/fd/" + std::to_string(ends[0])
+                                                       : "/dev/stdin";
         const std::unique_ptr<clFifoFeeder> feeder(how == OWN_FIFO ? new clFifoFeeder(fifo, text) : nullptr);
-        const RunResult result = run({input, output}, options);
+        const RunResult result = run({from, inPlace ? from : output}, options);
         if (feeder) feeder->finish();
         if (ends[0] >= 0) close(ends[0]);
         if (writer.joinable()) writer.join();
         std::remove(fifo.c_str());
+        return result;
+    }
 
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.out, hostLines(bothChanged));
+    const std::string fifo = dir.path("fifo");
+    const std::string text = longMovie();
+};
+
+TEST_F(ToolInputStreams, PipesAndOwnFifosAreReadToTheirEnd) {
+    // What the same movie gives from a regular file.
+    writeFile(input, text);
+    ASSERT_EQ(run({input, output}).status, 0);
+    const std::string expected = readFile(output);
+    std::remove(output.c_str());
+    for (const enHow how : {STANDARD_INPUT, DEV_FD, PROC_SELF_FD, OWN_FIFO}) {
+        SCOPED_TRACE(how);
+        EXPECT_TRUE(endedWith(runFed(how, false), 0, bothChanged));
         EXPECT_EQ(readFile(output), expected);
         std::remove(output.c_str());
     }
@@ -138,38 +134,17 @@ TEST_F(ToolInputStreams, PipesAndOwnFifosAreReadToTheirEnd) {
 TEST_F(ToolInputStreams, DevicesAndPipesInPlaceAreRefused) {
     const struct {
         const char* name;
-        bool fromNullDevice;  // else from a pipe holding the movie
-        bool fifo;            // INPUT and OUTPUT are the FIFO, else standard input
+        enHow how;
+        bool inPlace;
         std::string message;
     } cases[] = {
-        {"standard input from a device", true, false, "Can't Open File : /dev/stdin\n"},
-        {"a pipe in place", false, false, "Can't Write File : /dev/stdin\n"},
-        {"a FIFO in place", false, true, "Can't Write File : " + fifo + "\n"},
+        {"standard input from a device", NULL_DEVICE, false, "Can't Open File : /dev/stdin\n"},
+        {"a pipe in place", STANDARD_INPUT, true, "Can't Write File : /dev/stdin\n"},
+        {"a FIFO in place", OWN_FIFO, true, "Can't Write File : " + fifo + "\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        RunOptions options;
-        int ends[2] = {-1, -1};
-        std::thread writer;
-        if (c.fromNullDevice) {
-            options.standardInput = ends[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        } else if (!c.fifo) {
-            ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-            writer = std::thread(feed, ends[1], text);
-            options.standardInput = ends[0];
-        } else {
-            ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-        }
-        const std::string path = c.fifo ? fifo : "/dev/stdin";
-        const std::unique_ptr<clFifoFeeder> feeder(c.fifo ? new clFifoFeeder(fifo, text) : nullptr);
-        const RunResult result = run({path, c.fromNullDevice ? output : path}, options);
-        if (feeder) feeder->finish();
-        if (ends[0] >= 0) close(ends[0]);
-        if (writer.joinable()) writer.join();
-        std::remove(fifo.c_str());
-
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, hostLines(c.message));
+        EXPECT_TRUE(endedWith(runFed(c.how, c.inPlace), 1, c.message));
         EXPECT_FALSE(exists(output));
     }
 }
@@ -179,12 +154,11 @@ TEST_F(ToolInputStreams, DevicesAndPipesInPlaceAreRefused) {
 TEST_F(ToolInputStreams, AnotherUsersFifoIsRefusedAtOnce) {
     if (!canPlayStranger()) GTEST_SKIP() << "playing a second user needs root";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
-    ASSERT_EQ(chown(fifo.c_str(), qor_test::stranger, qor_test::stranger), 0);
+    ASSERT_EQ(chown(fifo.c_str(), stranger, stranger), 0);
     clFifoFeeder feeder(fifo, text);
-    const RunResult result = run({fifo, output}, {});
+    const RunResult result = run({fifo, output});
     EXPECT_FALSE(feeder.finish());
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, hostLines("Can't Open File : " + fifo + "\n"));
+    EXPECT_TRUE(endedWith(result, 1, "Can't Open File : " + fifo + "\n"));
     EXPECT_FALSE(exists(output));
 }
 

@@ -11,21 +11,11 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
-#include <set>
-#include <string>
-
-#include "tool_runner.h"
-
-namespace fs = std::filesystem;
+#include "support/tool_run.h"
 
 namespace {
 
-const std::string bothChanged = "swf tag changed\nFileAttributes tag changed\n";
-const std::string movie = "<swf version=\"8\"><FileAttributes/></swf>";
-const std::string patchedMovie =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n  </swf>\n";
+using namespace qor_test;
 
 // Nested depth levels deep: about depth² bytes of output (2 TB for a million).
 std::string deepMovie(std::size_t depth) {
@@ -34,18 +24,7 @@ std::string deepMovie(std::size_t depth) {
     return text;
 }
 
-class ToolLimits : public ::testing::Test {
-protected:
-    TempDir dir;
-    const std::string input = dir.path("in.xml");
-    const std::string output = dir.path("out.xml");
-
-    std::set<std::string> names() const {
-        std::set<std::string> all;
-        for (const auto& entry : fs::directory_iterator(dir.path())) all.insert(entry.path().filename().string());
-        return all;
-    }
-};
+using ToolLimits = ToolFixture;
 
 // An output far larger than the room it has fails before anything is
 // written, and a full device stops the writing at its first refusal;
@@ -66,12 +45,10 @@ TEST_F(ToolLimits, AnOutputThatCannotFitFailsAtOnce) {
             writeFile(output, "old");
         }
         const auto start = std::chrono::steady_clock::now();
-        RunOptions options;  // its file-size limit bounds the output
-        const RunResult result = runToolWith({input, output}, dir.path() + "/../stdout", options);
+        const RunResult result = run({input, output});  // its file-size limit bounds the output
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, bothChanged + "Can't Write File : " + output + "\n");
-        EXPECT_EQ(names(), (std::set<std::string>{"in.xml", "out.xml"}));
+        EXPECT_TRUE(endedWith(result, 1, bothChanged + "Can't Write File : " + output + "\n"));
+        EXPECT_EQ(dir.names(), (Names{"in.xml", "out.xml"}));
         if (!c.device) {
             EXPECT_EQ(readFile(output), "old");
         }
@@ -93,13 +70,13 @@ TEST_F(ToolLimits, RunningOutOfMemoryIsAFailedRun) {
     writeFile(output, "old");
     RunOptions options;
     options.memoryLimit = 384 << 20;
-    const RunResult result = runToolWith({input, output}, dir.path() + "/../stdout", options);
+    const RunResult result = run({input, output}, options);
     EXPECT_EQ(result.status, 1);
     EXPECT_FALSE(result.killed);
     EXPECT_EQ(result.out, "Can't Open File : " + input + "\n");
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(readFile(output), "old");
-    EXPECT_EQ(names(), (std::set<std::string>{"in.xml", "out.xml"}));
+    EXPECT_EQ(dir.names(), (Names{"in.xml", "out.xml"}));
 }
 
 // OUTPUT naming the process's own standard output is written into that
@@ -121,7 +98,7 @@ TEST_F(ToolLimits, StandardOutputIsWrittenThroughItsDescriptor) {
             }
             RunOptions options;
             options.standardOutput = ends[1];
-            const RunResult result = runToolWith({input, name}, dir.path() + "/../stdout", options);
+            const RunResult result = run({input, name}, options);
             if (socket) close(ends[1]);
             std::string received(4096, '\0');
             const ssize_t got = socket ? read(ends[0], &received[0], received.size())
@@ -130,7 +107,7 @@ TEST_F(ToolLimits, StandardOutputIsWrittenThroughItsDescriptor) {
             received.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
             EXPECT_EQ(result.status, 0);
             EXPECT_EQ(received, bothChanged + patchedMovie);
-            EXPECT_EQ(names(), std::set<std::string>{"in.xml"});
+            EXPECT_EQ(dir.names(), Names{"in.xml"});
         }
     }
 }
@@ -140,10 +117,10 @@ TEST_F(ToolLimits, StandardOutputIsWrittenThroughItsDescriptor) {
 TEST_F(ToolLimits, ALongOutputNameStillWorks) {
     writeFile(input, movie);
     const std::string name(252, 'n');
-    const RunResult result = dir.run({input, dir.path(name)}, 1 << 20);
+    const RunResult result = run({input, dir.path(name)});
     EXPECT_EQ(result.status, 0) << result.out;
     EXPECT_EQ(readFile(dir.path(name)), patchedMovie);
-    EXPECT_EQ(names(), (std::set<std::string>{"in.xml", name}));
+    EXPECT_EQ(dir.names(), (Names{"in.xml", name}));
 }
 
 // An OUTPUT past 2 GiB (sparse, so nothing is written) is replaced like
@@ -153,7 +130,7 @@ TEST_F(ToolLimits, AnOutputPastTwoGiBIsReplaced) {
     writeFile(input, movie);
     writeFile(output, "");
     ASSERT_EQ(truncate(output.c_str(), off_t{3} << 30), 0);
-    const RunResult result = dir.run({input, output}, 1 << 20);
+    const RunResult result = run({input, output});
     EXPECT_EQ(result.status, 0) << result.out;
     EXPECT_EQ(result.out, bothChanged);
     ASSERT_EQ(fs::file_size(output), patchedMovie.size());  // not 3 GiB to read back

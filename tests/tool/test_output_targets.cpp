@@ -4,15 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "tool_runner.h"
+#include "support/tool_run.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -21,38 +17,13 @@
 #include <unistd.h>
 #endif
 
-namespace fs = std::filesystem;
-
 namespace {
 
-const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-const std::string bothChanged = "swf tag changed\nFileAttributes tag changed\n";
+using namespace qor_test;
 
-// A document both rules apply to, with a data block of the given size.
-std::string movieWithData(std::size_t dataBytes, char fill = 'A') {
-    return "<?xml version=\"1.0\"?>\n<swf version=\"8\">\n  <FileAttributes/>\n  <data>" +
-           std::string(dataBytes, fill) + "</data>\n</swf>\n";
-}
-
-std::string patched(std::size_t dataBytes, char fill = 'A') {
-    return declaration + hostLines("\n  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n    <data>" +
-                                   std::string(dataBytes, fill) + "</data>\n  </swf>\n");
-}
-
-class ToolOutputTargets : public ::testing::Test {
+class ToolOutputTargets : public ToolFixture {
 protected:
-    TempDir dir;
-    const std::string input = dir.path("in.xml");
-
     void SetUp() override { writeFile(input, movieWithData(100)); }
-
-    // Every name under the directory, links and all: shows anything left behind.
-    std::set<std::string> names() const {
-        std::set<std::string> all;
-        for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
-            all.insert(entry.path().lexically_relative(dir.path()).generic_string());
-        return all;
-    }
 };
 
 #ifndef _WIN32
@@ -88,7 +59,7 @@ TEST_F(ToolOutputTargets, DevicesAndPipesAreWrittenThrough) {
         if (c.type == S_IFIFO) {
             // A second name for the FIFO, so that a reader still waiting
             // for a writer when the run ends can be let go.
-            ASSERT_EQ(link(out.c_str(), dir.path("../fifo").c_str()), 0);
+            ASSERT_EQ(link(out.c_str(), dir.beside("fifo").c_str()), 0);
             reader = std::thread([&] {
                 std::ifstream fifo(out, std::ios::binary);
                 char first[4096];
@@ -96,24 +67,23 @@ TEST_F(ToolOutputTargets, DevicesAndPipesAreWrittenThrough) {
                 if (c.reads) received.assign(std::istreambuf_iterator<char>(fifo), std::istreambuf_iterator<char>());
             });
         }
-        const RunResult result = dir.run({input, out});
+        const RunResult result = run({input, out});
         if (reader.joinable()) {
-            const int writer = open(dir.path("../fifo").c_str(), O_WRONLY | O_NONBLOCK);
+            const int writer = open(dir.beside("fifo").c_str(), O_WRONLY | O_NONBLOCK);
             if (writer >= 0) close(writer);
             reader.join();
-            fs::remove(dir.path("../fifo"));
+            fs::remove(dir.beside("fifo"));
         }
 
         EXPECT_FALSE(result.killed);
-        EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(result.out, bothChanged + (c.status ? "Can't Write File : " + out + "\n" : ""));
+        EXPECT_TRUE(endedWith(result, c.status, bothChanged + (c.status ? "Can't Write File : " + out + "\n" : "")));
         if (c.reads) {
-            EXPECT_EQ(received, patched(c.dataBytes));
+            EXPECT_EQ(received, patchedWithData(c.dataBytes));
         }
         struct stat after;
         ASSERT_EQ(lstat(out.c_str(), &after), 0);
         EXPECT_EQ(after.st_mode & S_IFMT, c.type);
-        EXPECT_EQ(names(), (std::set<std::string>{"in.xml", "out"}));
+        EXPECT_EQ(dir.names(true), (Names{"in.xml", "out"}));
     }
 }
 
@@ -122,11 +92,9 @@ TEST_F(ToolOutputTargets, DevicesAndPipesAreWrittenThrough) {
 TEST_F(ToolOutputTargets, LinkToStandardOutputWritesIntoThePipe) {
     const std::string out = dir.path("stdout");
     fs::create_symlink("/proc/self/fd/1", out);
-    const RunResult result = runToolIntoPipe({input, out});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, bothChanged + patched(100));
+    EXPECT_TRUE(endedWith(runToolIntoPipe({input, out}), 0, bothChanged + patchedWithData(100)));
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(out)));
-    EXPECT_EQ(names(), (std::set<std::string>{"in.xml", "stdout"}));
+    EXPECT_EQ(dir.names(true), (Names{"in.xml", "stdout"}));
 }
 
 // The file a link names, through chains of links, relative ones read from
@@ -149,7 +117,7 @@ TEST_F(ToolOutputTargets, LinksAreFollowedAndStay) {
          "movies/b.xml"},
         {"dangling link", {{"links/c", "../movies/c.xml"}}, "links/c", "movies/c.xml"},
     };
-    std::set<std::string> expected = {"in.xml", "links", "links/deeper", "movies"};
+    Names expected = {"in.xml", "links", "links/deeper", "movies"};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const bool dangling = std::string(c.name) == "dangling link";
@@ -160,43 +128,41 @@ TEST_F(ToolOutputTargets, LinksAreFollowedAndStay) {
         }
         expected.insert(c.real);
 
-        const RunResult result = dir.run({input, dir.path(c.output)});
+        const RunResult result = run({input, dir.path(c.output)});
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(readFile(dir.path(c.real)), patched(100));
+        EXPECT_EQ(readFile(dir.path(c.real)), patchedWithData(100));
         for (const auto& [link, target] : c.links) EXPECT_EQ(fs::read_symlink(dir.path(link)).string(), target);
-        EXPECT_EQ(names(), expected);
+        EXPECT_EQ(dir.names(true), expected);
     }
 
     // In place through a link: every other name of the file sees the patch.
     writeFile(dir.path("movies/d.xml"), movieWithData(7, 'D'));
     fs::create_symlink("../movies/d.xml", dir.path("links/d"));
     fs::create_symlink(dir.path("movies/d.xml"), dir.path("links/also-d"));
-    EXPECT_EQ(dir.run({dir.path("links/d"), dir.path("links/d")}).status, 0);
-    EXPECT_EQ(readFile(dir.path("links/also-d")), patched(7, 'D'));
+    EXPECT_EQ(run({dir.path("links/d"), dir.path("links/d")}).status, 0);
+    EXPECT_EQ(readFile(dir.path("links/also-d")), patchedWithData(7, 'D'));
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir.path("links/d"))));
 
     // Whatever stands beside the real file, the input among it, stays.
     const std::string input2 = dir.path("movies/e.xml.tmp");
     writeFile(input2, movieWithData(5));
     fs::create_symlink("../movies/e.xml", dir.path("links/e"));
-    EXPECT_EQ(dir.run({input2, dir.path("links/e")}).status, 0);
+    EXPECT_EQ(run({input2, dir.path("links/e")}).status, 0);
     EXPECT_EQ(readFile(input2), movieWithData(5));
-    EXPECT_EQ(readFile(dir.path("movies/e.xml")), patched(5));
+    EXPECT_EQ(readFile(dir.path("movies/e.xml")), patchedWithData(5));
 
     // A loop of links names no file.
     fs::create_symlink("loop2", dir.path("loop1"));
     fs::create_symlink("loop1", dir.path("loop2"));
-    EXPECT_EQ(dir.run({input, dir.path("loop1")}).status, 1);
+    EXPECT_EQ(run({input, dir.path("loop1")}).status, 1);
 }
 
 #else
 
 // The host's null device: its name is a device wherever the run is.
 TEST_F(ToolOutputTargets, NullDeviceIsWrittenThrough) {
-    const RunResult result = dir.run({input, "NUL"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, hostLines(bothChanged));
-    EXPECT_EQ(names(), std::set<std::string>{"in.xml"});
+    EXPECT_TRUE(endedWith(run({input, "NUL"}), 0, bothChanged));
+    EXPECT_EQ(dir.names(true), Names{"in.xml"});
 }
 
 #endif
@@ -212,7 +178,8 @@ TEST_F(ToolOutputTargets, RacingRunsEachPutAWholeFileInPlace) {
     writeFile(inputs[1], movieWithData(size + 4096, 'b'));
     const std::string output = dir.path("out.xml");
     const std::string old = "old";
-    const std::set<std::uintmax_t> whole = {old.size(), patched(size, 'a').size(), patched(size + 4096, 'b').size()};
+    const std::set<std::uintmax_t> whole = {old.size(), patchedWithData(size, 'a').size(),
+                                            patchedWithData(size + 4096, 'b').size()};
 
     for (int race = 0; race < 8; ++race) {
         SCOPED_TRACE(race);
@@ -222,7 +189,7 @@ TEST_F(ToolOutputTargets, RacingRunsEachPutAWholeFileInPlace) {
         std::vector<std::thread> runs;
         for (int i = 0; i < 2; ++i) {
             runs.emplace_back([&, i] {
-                results[i] = runTool({inputs[i], output}, dir.path("stdout" + std::to_string(i)));
+                results[i] = runTool({inputs[i], output}, dir.beside("stdout" + std::to_string(i)));
                 --running;
             });
         }
@@ -236,7 +203,7 @@ TEST_F(ToolOutputTargets, RacingRunsEachPutAWholeFileInPlace) {
         for (const RunResult& result : results) EXPECT_EQ(result.status, 0);
         for (std::uintmax_t s : seen) EXPECT_EQ(whole.count(s), 1u) << "a reader saw " << s << " bytes";
         const std::string last = readFile(output);
-        EXPECT_TRUE(last == patched(size, 'a') || last == patched(size + 4096, 'b'));
+        EXPECT_TRUE(last == patchedWithData(size, 'a') || last == patchedWithData(size + 4096, 'b'));
         EXPECT_TRUE(temporaryFilesBeside(output).empty());
     }
 }

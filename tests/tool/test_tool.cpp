@@ -3,22 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "tool_runner.h"
-
-namespace fs = std::filesystem;
+#include "support/tool_run.h"
 
 namespace {
 
-const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-const std::string bothChanged = "swf tag changed\nFileAttributes tag changed\n";
+using namespace qor_test;
 
 // Every node kind the writer knows, and both rules apply.
-const std::string movie =
+const std::string everyKind =
     "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
     "<swf version=\"8\" compressed=\"1\">\n"
     "  <!-- header -->\n"
@@ -29,7 +23,7 @@ const std::string movie =
     "</swf>\n";
 // Its own declaration gives way to the tool's, which names the same
 // encoding; the line end after it stays.
-const std::string patchedMovie = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n" + hostLines(
+const std::string patchedEveryKind = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n" + hostLines(
     "\n"
     "  <swf version=\"10\" compressed=\"1\">\n"
     "    <!-- header -->\n"
@@ -39,47 +33,19 @@ const std::string patchedMovie = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?
     "    </Header>\n"
     "  </swf>\n");
 
-class ToolTest : public ::testing::Test {
-protected:
-    TempDir dir;
-    const std::string input = dir.path("in.xml");
-    const std::string output = dir.path("out.xml");
-
-    RunResult run(const std::vector<std::string>& args) const { return dir.run(args); }
-
-    // Names in the directory, sorted: shows anything left behind.
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-};
-
-using ToolArguments = ToolTest;
-using ToolInput = ToolTest;
-using ToolRules = ToolTest;
-using ToolOutput = ToolTest;
-using ToolPaths = ToolTest;
+using ToolArguments = ToolFixture;
+using ToolInput = ToolFixture;
+using ToolRules = ToolFixture;
+using ToolOutput = ToolFixture;
+using ToolPaths = ToolFixture;
 
 TEST_F(ToolArguments, FewerThanTwoEndSilently) {
-    writeFile(input, movie);
+    writeFile(input, everyKind);
     for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{input}}) {
-        const RunResult result = run(args);
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, "");
+        EXPECT_TRUE(endedWith(run(args), 1, ""));
     }
-    EXPECT_EQ(readFile(input), movie);
-    EXPECT_EQ(entries(), std::vector<std::string>{"in.xml"});
-}
-
-TEST_F(ToolArguments, ThirdAndLaterAreIgnored) {
-    writeFile(input, movie);
-    const RunResult result = run({input, output, dir.path("third.xml"), "--fourth"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, hostLines(bothChanged));
-    EXPECT_EQ(readFile(output), patchedMovie);
-    EXPECT_EQ(entries(), (std::vector<std::string>{"in.xml", "out.xml"}));
+    EXPECT_EQ(readFile(input), everyKind);
+    EXPECT_EQ(dir.names(), Names{"in.xml"});
 }
 
 TEST_F(ToolInput, UnloadableInputsAreNamedByteForByte) {
@@ -87,47 +53,68 @@ TEST_F(ToolInput, UnloadableInputsAreNamedByteForByte) {
     writeFile(dir.path("empty.xml"), "");
     for (const std::string name : {"missing.xml", "a directory", "empty.xml"}) {
         SCOPED_TRACE(name);
-        const RunResult result = run({dir.path(name), output});
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, hostLines("Can't Open File : " + dir.path(name) + "\n"));
+        EXPECT_TRUE(endedWith(run({dir.path(name), output}), 1, "Can't Open File : " + dir.path(name) + "\n"));
         EXPECT_FALSE(exists(output));
         EXPECT_TRUE(temporaryFilesBeside(output).empty());
     }
 }
 
-TEST_F(ToolRules, OnlySwfRuleWritesNothing) {
-    writeFile(input, "<swf version=\"7\"><Header/></swf>");
-    RunResult result = run({input, output});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, hostLines("swf tag changed\n"));
-    EXPECT_EQ(entries(), std::vector<std::string>{"in.xml"});
-
-    writeFile(output, "old output");
-    result = run({input, output});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, hostLines("swf tag changed\n"));
-    EXPECT_EQ(readFile(output), "old output");
-    EXPECT_TRUE(temporaryFilesBeside(output).empty());
-}
-
-TEST_F(ToolRules, OnlyFileAttributesRuleWritesNothing) {
+// One run each, over what the output held: how it ends, what it prints,
+// what it writes, and that it leaves nothing else behind.
+TEST_F(ToolRules, EachRunWritesExactlyWhatTheRulesMake) {
     const std::string upToDate = "<swf version=\"10\"><FileAttributes useNetwork=\"1\"/></swf>";
-    writeFile(input, upToDate);
-    const RunResult result = run({input, input});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, hostLines("FileAttributes tag changed\n"));
-    EXPECT_EQ(readFile(input), upToDate);
-    EXPECT_EQ(entries(), std::vector<std::string>{"in.xml"});
-}
-
-TEST_F(ToolRules, BothRulesWriteTheExactDocument) {
-    writeFile(input, movie);
-    const RunResult result = run({input, output});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, hostLines(bothChanged));
-    EXPECT_EQ(readFile(output), patchedMovie);
-    EXPECT_EQ(readFile(input), movie);
-    EXPECT_EQ(entries(), (std::vector<std::string>{"in.xml", "out.xml"}));
+    const std::string swfOnly = "<swf version=\"7\"><Header/></swf>";
+    const struct {
+        const char* name;
+        std::string document, oldOutput;  // in.xml's, and out.xml's unless empty
+        std::vector<std::string> args;
+        int status;
+        std::string said, written;  // written: what the file args name last holds
+        Names left;
+    } cases[] = {
+        {"both rules write the exact document", everyKind, "", {input, output}, 0, bothChanged, patchedEveryKind,
+         {"in.xml", "out.xml"}},
+        {"the third argument and later are ignored", everyKind, "",
+         {input, output, dir.path("third.xml"), "--fourth"}, 0, bothChanged, patchedEveryKind, {"in.xml", "out.xml"}},
+        {"the same path is patched in place", everyKind, "", {input, input}, 0, bothChanged, patchedEveryKind,
+         {"in.xml"}},
+        {"an existing output is replaced", everyKind, std::string(100000, 'x'), {input, output}, 0, bothChanged,
+         patchedEveryKind, {"in.xml", "out.xml"}},
+        {"only the swf rule writes nothing", swfOnly, "", {input, output}, 1, "swf tag changed\n", swfOnly, {"in.xml"}},
+        {"only the swf rule leaves the output", swfOnly, "old output", {input, output}, 1, "swf tag changed\n",
+         "old output", {"in.xml", "out.xml"}},
+        {"only the FileAttributes rule writes nothing", upToDate, "", {input, input}, 1, "FileAttributes tag changed\n",
+         upToDate, {"in.xml"}},
+        {"a document without a declaration is kept whole", "<swf version=\"6\"><FileAttributes/><t>a > b</t></swf>", "",
+         {input, output}, 0, bothChanged,
+         declaration +
+             hostLines("  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n    <t>a > b</t>\n  </swf>\n"),
+         {"in.xml", "out.xml"}},
+        {"a comment before the root is kept", "<!-- a > b --><swf version=\"8\"><FileAttributes x=\"1\"/></swf>", "",
+         {input, output}, 0, bothChanged,
+         declaration + hostLines("  <!-- a > b -->\n  <swf version=\"10\">\n"
+                                 "    <FileAttributes x=\"1\" allowABC=\"1\"/>\n  </swf>\n"),
+         {"in.xml", "out.xml"}},
+        {"a byte-order mark goes with the declaration",
+         "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<swf version=\"8\"><FileAttributes/></swf>", "", {input, output}, 0,
+         bothChanged,
+         declaration + hostLines("\n  <swf version=\"10\">\n    <FileAttributes allowABC=\"1\"/>\n  </swf>\n"),
+         {"in.xml", "out.xml"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        dir.clear();
+        writeFile(input, c.document);
+        if (!c.oldOutput.empty()) writeFile(output, c.oldOutput);
+        EXPECT_TRUE(endedWith(run(c.args), c.status, c.said));
+        if (exists(c.args[1])) {
+            EXPECT_EQ(readFile(c.args[1]), c.written);
+        }
+        if (c.args[1] != input) {
+            EXPECT_EQ(readFile(input), c.document);
+        }
+        EXPECT_EQ(dir.names(), c.left);
+    }
 }
 
 TEST_F(ToolRules, BundledSample) {
@@ -154,67 +141,15 @@ TEST_F(ToolRules, BundledSample) {
     EXPECT_EQ(lines.back(), "  </swf>");
 }
 
-TEST_F(ToolOutput, SamePathIsPatchedInPlace) {
-    writeFile(input, movie);
-    const RunResult result = run({input, input});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, hostLines(bothChanged));
-    EXPECT_EQ(readFile(input), patchedMovie);
-    EXPECT_EQ(entries(), std::vector<std::string>{"in.xml"});
-}
-
-TEST_F(ToolOutput, ExistingOutputIsReplaced) {
-    writeFile(input, movie);
-    writeFile(output, std::string(100000, 'x'));
-    EXPECT_EQ(run({input, output}).status, 0);
-    EXPECT_EQ(readFile(output), patchedMovie);
-}
-
-// A file at the name the temporary file once had (left by an earlier
-// version, or anyone's) is never written into or removed.
-TEST_F(ToolOutput, FileAtTheOldTemporaryNameIsLeftAlone) {
-    writeFile(input, movie);
-    writeFile(output + ".tmp", std::string(50000, '>'));
-    EXPECT_EQ(run({input, output}).status, 0);
-    EXPECT_EQ(readFile(output), patchedMovie);
-    EXPECT_EQ(readFile(output + ".tmp"), std::string(50000, '>'));
-    EXPECT_EQ(entries(), (std::vector<std::string>{"in.xml", "out.xml", "out.xml.tmp"}));
-}
-
-TEST_F(ToolOutput, DocumentWithoutDeclarationIsKeptWhole) {
-    writeFile(input, "<swf version=\"6\"><FileAttributes/><t>a > b</t></swf>");
-    EXPECT_EQ(run({input, output}).status, 0);
-    EXPECT_EQ(readFile(output), declaration + hostLines("  <swf version=\"10\">\n"
-                                                        "    <FileAttributes allowABC=\"1\"/>\n"
-                                                        "    <t>a > b</t>\n"
-                                                        "  </swf>\n"));
-
-    writeFile(input, "<!-- a > b --><swf version=\"8\"><FileAttributes x=\"1\"/></swf>");
-    EXPECT_EQ(run({input, output}).status, 0);
-    EXPECT_EQ(readFile(output), declaration + hostLines("  <!-- a > b -->\n"
-                                                        "  <swf version=\"10\">\n"
-                                                        "    <FileAttributes x=\"1\" allowABC=\"1\"/>\n"
-                                                        "  </swf>\n"));
-}
-
-TEST_F(ToolOutput, ByteOrderMarkGoesWithTheDeclaration) {
-    writeFile(input, "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<swf version=\"8\"><FileAttributes/></swf>");
-    EXPECT_EQ(run({input, output}).status, 0);
-    EXPECT_EQ(readFile(output), declaration + hostLines("\n"
-                                                        "  <swf version=\"10\">\n"
-                                                        "    <FileAttributes allowABC=\"1\"/>\n"
-                                                        "  </swf>\n"));
-}
-
 TEST_F(ToolOutput, PermissionBitsOfAnExistingOutputStay) {
 #ifdef _WIN32
     GTEST_SKIP() << "POSIX permission bits";
 #else
-    writeFile(input, movie);
+    writeFile(input, everyKind);
     writeFile(output, "old");
     fs::permissions(output, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(run({input, output}).status, 0);
-    EXPECT_EQ(readFile(output), patchedMovie);
+    EXPECT_EQ(readFile(output), patchedEveryKind);
     EXPECT_EQ(fs::status(output).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 
     fs::permissions(input, fs::perms::owner_read | fs::perms::owner_write);
@@ -222,19 +157,6 @@ TEST_F(ToolOutput, PermissionBitsOfAnExistingOutputStay) {
     EXPECT_EQ(fs::status(input).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 #endif
 }
-
-#ifndef _WIN32
-TEST_F(ToolOutput, LinkAtTemporaryPathIsNotFollowed) {
-    writeFile(input, movie);
-    writeFile(dir.path("victim"), "keep me");
-    fs::create_symlink(dir.path("victim"), output + ".tmp");
-    EXPECT_EQ(run({input, output}).status, 0);
-    EXPECT_EQ(readFile(output), patchedMovie);
-    EXPECT_EQ(readFile(dir.path("victim")), "keep me");
-    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(output + ".tmp")));
-    EXPECT_EQ(entries(), (std::vector<std::string>{"in.xml", "out.xml", "out.xml.tmp", "victim"}));
-}
-#endif
 
 // Names a command interpreter would act on; the tool must pass them on as bytes.
 TEST_F(ToolPaths, HostileNamesAreBytesNotCommands) {
@@ -257,29 +179,26 @@ TEST_F(ToolPaths, HostileNamesAreBytesNotCommands) {
         const std::string out = dir.path("dir/out " + name);
 
         RunResult result = run({in, out});
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, hostLines("Can't Open File : " + shown(in) + "\n"));
+        EXPECT_TRUE(endedWith(result, 1, "Can't Open File : " + shown(in) + "\n"));
 
-        writeFile(in, movie);
+        writeFile(in, everyKind);
         result = run({in, out});
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.out, hostLines(bothChanged));
-        EXPECT_EQ(readFile(out), patchedMovie);
+        EXPECT_TRUE(endedWith(result, 0, bothChanged));
+        EXPECT_EQ(readFile(out), patchedEveryKind);
         EXPECT_TRUE(temporaryFilesBeside(out).empty());
 
         const std::string unwritable = dir.path("missing/" + name);
         result = run({in, unwritable});
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, hostLines(bothChanged + "Can't Write File : " + shown(unwritable) + "\n"));
+        EXPECT_TRUE(endedWith(result, 1, bothChanged + "Can't Write File : " + shown(unwritable) + "\n"));
 
         result = run({in, in});
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(readFile(in), patchedMovie);
+        EXPECT_EQ(readFile(in), patchedEveryKind);
         EXPECT_TRUE(temporaryFilesBeside(in).empty());
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path("dir")), fs::directory_iterator()),
               static_cast<std::ptrdiff_t>(2 * names.size()));
-    EXPECT_EQ(entries(), std::vector<std::string>{"dir"});
+    EXPECT_EQ(dir.names(), Names{"dir"});
     EXPECT_FALSE(exists("pwned"));
 }
 
@@ -300,9 +219,7 @@ TEST_F(ToolPaths, ControlBytesInNamesAreShownEscaped) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shown);
-        const RunResult result = run({dir.path(c.name), output});
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, "Can't Open File : " + dir.path(c.shown) + "\n");
+        EXPECT_TRUE(endedWith(run({dir.path(c.name), output}), 1, "Can't Open File : " + dir.path(c.shown) + "\n"));
     }
 #endif
 }

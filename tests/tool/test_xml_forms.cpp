@@ -4,25 +4,19 @@
 // (xml_equivalence.py, Python's expat).
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <random>
-#include <string>
 #include <utility>
-#include <vector>
 
 #ifndef _WIN32
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
-#include "tool_runner.h"
+#include "support/tool_run.h"
 #include "xml/xml.h"
 
 namespace {
 
-const std::string bothChanged = "swf tag changed\nFileAttributes tag changed\n";
-constexpr std::uintmax_t outputLimit = 16 << 20;  // every output here is a few KB
+using namespace qor_test;
 
 struct Form {
     std::string name;  // a file name
@@ -37,29 +31,24 @@ struct Verdict {
 
 #ifndef _WIN32
 // Runs the checker on input and output paths, never through a shell.
-Verdict check(const TempDir& dir, const std::vector<std::string>& paths) {
+Verdict check(const ScratchDir& dir, const std::vector<std::string>& paths) {
     std::vector<std::string> args{PYTHON3_PATH, XML_EQUIVALENCE_SCRIPT};
     args.insert(args.end(), paths.begin(), paths.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(&arg[0]);
     argv.push_back(nullptr);
-    const std::string reportPath = dir.path() + "/../checker.out";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(reportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    const std::string reportPath = dir.beside("checker.out");
     Verdict verdict;
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) verdict.status = WEXITSTATUS(status);
+    verdict.status = runChild([&] {
+                         if (redirect(reportPath.c_str())) execv(argv[0], argv.data());
+                         return 127;
+                     }).status;
     verdict.report = readFile(reportPath);
     return verdict;
 }
 #endif
 
-class XmlForms : public ::testing::Test {
+class XmlForms : public ToolFixture {
 protected:
     void SetUp() override {
 #ifdef _WIN32
@@ -69,65 +58,42 @@ protected:
 #endif
     }
 
-    // Runs the tool on each form, and the library's export, and the
-    // checker on all of them at once.
+    // Runs the tool on each form without a lead, the library's export too,
+    // and the checker on all of them at once.
     void expectKeptByTheTool(const std::vector<Form>& forms) {
-#ifndef _WIN32
-        std::vector<std::string> pairs;
-        std::vector<std::string> exports{"--export"};
-        for (const Form& form : forms) {
-            const std::string input = dir.path(form.name + ".xml");
-            const std::string output = dir.path(form.name + ".out.xml");
-            writeFile(input, form.text);
-            const RunResult result = dir.run({input, output}, outputLimit);
-            EXPECT_EQ(result.status, 0) << form.name << ": " << result.out;
-            EXPECT_EQ(result.out, bothChanged) << form.name;
-            pairs.push_back(input);
-            pairs.push_back(output);
-
-            const std::string exported = dir.path(form.name + ".export.xml");
-            qor::utility::clXML document(input);
-            EXPECT_TRUE(document.exportFile(exported)) << form.name;
-            exports.push_back(input);
-            exports.push_back(exported);
-        }
-        const Verdict verdict = check(dir, pairs);
-        EXPECT_EQ(verdict.status, 0) << verdict.report;
-        EXPECT_EQ(verdict.report, "");
-        const Verdict exportVerdict = check(dir, exports);
-        EXPECT_EQ(exportVerdict.status, 0) << exportVerdict.report;
-        EXPECT_EQ(exportVerdict.report, "");
-#else
-        (void)forms;
-#endif
+        std::vector<std::pair<std::string, Form>> leads;
+        for (const Form& form : forms) leads.push_back({"", form});
+        expectOnlyTheDocumentKept(leads);
     }
 
-    // Runs the tool on each document behind bytes that make it no XML, and
-    // the checker on each output against the document alone.
+    // Runs the tool on each document behind its lead, bytes that make it no
+    // XML, and the checker on each output against the document alone; for
+    // a document without a lead, on the library's export of it too.
     void expectOnlyTheDocumentKept(const std::vector<std::pair<std::string, Form>>& leads) {
 #ifndef _WIN32
-        std::vector<std::string> pairs;
+        std::vector<std::string> pairs, exports{"--export"};
         for (const auto& [lead, form] : leads) {
-            const std::string input = dir.path(form.name + ".xml");
-            const std::string document = dir.path(form.name + ".document.xml");
+            const std::string input = dir.path(form.name + ".xml"), document = dir.path(form.name + ".document.xml");
             const std::string output = dir.path(form.name + ".out.xml");
             writeFile(input, lead + form.text);
             writeFile(document, form.text);
-            const RunResult result = dir.run({input, output}, outputLimit);
-            EXPECT_EQ(result.status, 0) << form.name << ": " << result.out;
-            EXPECT_EQ(result.out, bothChanged) << form.name;
-            pairs.push_back(document);
-            pairs.push_back(output);
+            EXPECT_TRUE(endedWith(run({input, output}), 0, bothChanged)) << form.name;
+            pairs.insert(pairs.end(), {document, output});
+            if (!lead.empty()) continue;
+            const std::string exported = dir.path(form.name + ".export.xml");
+            EXPECT_TRUE(qor::utility::clXML(input).exportFile(exported)) << form.name;
+            exports.insert(exports.end(), {input, exported});
         }
-        const Verdict verdict = check(dir, pairs);
-        EXPECT_EQ(verdict.status, 0) << verdict.report;
-        EXPECT_EQ(verdict.report, "");
+        for (const std::vector<std::string>& paths : {pairs, exports}) {
+            if (paths.size() < 2) continue;  // no export to check
+            const Verdict verdict = check(dir, paths);
+            EXPECT_EQ(verdict.status, 0) << verdict.report;
+            EXPECT_EQ(verdict.report, "");
+        }
 #else
         (void)leads;
 #endif
     }
-
-    TempDir dir;
 };
 
 const std::string bom = "\xEF\xBB\xBF";
@@ -137,7 +103,6 @@ std::string movie(const std::string& head, const std::string& fileAttributes, co
     return head + "<swf version=\"8\" compressed=\"1\">\n  <Header framerate=\"24\" frames=\"1\">\n    <tags>\n      " +
            fileAttributes + "\n" + body + "    </tags>\n  </Header>\n</swf>\n";
 }
-const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 const std::string plainFileAttributes = "<FileAttributes hasMetaData=\"0\" useNetwork=\"1\"/>";
 
 TEST_F(XmlForms, EveryLegalFormComesOutWellFormedAndTheSame) {
