@@ -76,14 +76,16 @@ bool copyWords(char* to, const char* from, std::size_t count) {
 }
 
 // Four pieces of Piece's size that cover [from, from + count), count
-// being from one to four times that size, as one 64-bit word.
+// being from one to four times that size, as one 64-bit word: the pieces
+// lie side by side from the start, the last ones drawn back to end at the
+// value's end.
 template <class Piece>
 std::uint64_t coveringWord(const char* from, std::size_t count) {
-    const std::size_t step = (count - sizeof(Piece)) / 3;
+    const std::size_t last = count - sizeof(Piece);
     std::uint64_t word = 0;
     for (std::size_t k = 0; k < 4; ++k) {
         Piece piece;
-        std::memcpy(&piece, from + (k < 3 ? k * step : count - sizeof piece), sizeof piece);
+        std::memcpy(&piece, from + std::min(k * sizeof piece, last), sizeof piece);
         word = word << (8 * sizeof piece) | piece;
     }
     return word;
