@@ -196,17 +196,25 @@ TEST_F(Writer, WritesEveryAttributeQuotedInEveryKind) {
 
 // The quote is chosen from the bytes as they are copied, a word at a
 // time: a '"' anywhere in a value of any length, and only a '"' (not a
-// byte one bit away from it), sends the value between '\''.
+// byte one bit away from it), sends the value between '\''; with a '\''
+// too, it stays between '"' and the '"' is written "&quot;", as written
+// and as measured.
 TEST_F(Writer, QuotesEveryValueByWhatItHolds) {
     const std::string filler = "\xA2#!v";
     for (std::size_t length = 0; length <= 40; ++length) {
         for (std::size_t at = 0; at <= length; ++at) {  // at == length: no '"'
-            std::string value;
-            for (std::size_t i = 0; i < length; ++i) value += i == at ? '"' : filler[i % 4];
+            std::string value, escaped;
+            for (std::size_t i = 0; i < length; ++i) {
+                value += i == at ? '"' : filler[i % 4];
+                escaped += i == at ? std::string("&quot;") : std::string(1, filler[i % 4]);
+            }
             const std::string quote = at < length ? "'" : "\"";
             EXPECT_EQ(printOf(*loose<clXMLNodeEmptyTag>("s", {{"a", value}}), 0),
                       "<s a=" + quote + value + quote + "/>\n")
                 << length << ' ' << at;
+            const auto both = loose<clXMLNodeEmptyTag>("s", {{"a", value + "'"}});
+            EXPECT_EQ(printOf(*both, 0), "<s a=\"" + escaped + "'\"/>\n") << length << ' ' << at;
+            EXPECT_EQ(qor::utility::writer::printedSize(*both, 0).bytes, printOf(*both, 0).size()) << length << ' ' << at;
         }
     }
 }

@@ -75,16 +75,16 @@ bool copyWords(char* to, const char* from, std::size_t count) {
     return wordHoldsDoubleQuote(head) || wordHoldsDoubleQuote(tail);
 }
 
-// Four pieces of Piece's size that cover [from, from + count), count
-// being from one to four times that size, as one 64-bit word.
-template <class Piece>
+// Four two-byte pieces that cover [from, from + count), count being from
+// two to eight, as one 64-bit word: the pieces lie side by side from the
+// start, the last ones drawn back to end at the value's end.
 std::uint64_t coveringWord(const char* from, std::size_t count) {
-    const std::size_t step = (count - sizeof(Piece)) / 3;
+    const std::size_t last = count - 2;
     std::uint64_t word = 0;
     for (std::size_t k = 0; k < 4; ++k) {
-        Piece piece;
-        std::memcpy(&piece, from + (k < 3 ? k * step : count - sizeof piece), sizeof piece);
-        word = word << (8 * sizeof piece) | piece;
+        std::uint16_t piece;
+        std::memcpy(&piece, from + std::min(2 * k, last), sizeof piece);
+        word = word << 16 | piece;
     }
     return word;
 }
@@ -96,8 +96,12 @@ bool holdsDoubleQuote(const std::string& value) {
     const char* const from = value.data();
     const std::size_t count = value.size();
     if (count < 2) return from[0] == '"';  // an empty value's terminator is no '"'
-    if (count <= 8) return wordHoldsDoubleQuote(coveringWord<std::uint16_t>(from, count));
-    if (count <= 16) return wordHoldsDoubleQuote(coveringWord<std::uint32_t>(from, count));
+    if (count <= 8) return wordHoldsDoubleQuote(coveringWord(from, count));
+    if (count <= 16) {
+        std::uint64_t head, tail;
+        loadWords(from, count, head, tail);
+        return wordHoldsDoubleQuote(head) || wordHoldsDoubleQuote(tail);
+    }
     return std::memchr(from, '"', count) != nullptr;
 }
 
