@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -10,8 +7,9 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include "support/child.h"
 #endif
 
 #include "support/files.h"
@@ -350,22 +348,19 @@ TEST_F(Loader, LoadsTextAsAFileOfTheSameBytes) {
 // A load of a regular file as large as the address space allows is told
 // by its result, in a child whose memory is bounded; the file is sparse.
 int loadResultUnderBoundedMemory(const std::string& path) {
-    const pid_t child = fork();
-    if (child == 0) {
+    return qor_test::runChild([&] {
         const rlimit size{std::uintmax_t(16) << 30, std::uintmax_t(16) << 30};
         const rlimit memory{std::uintmax_t(512) << 20, std::uintmax_t(512) << 20};
-        if (setrlimit(RLIMIT_FSIZE, &size) != 0 || truncate(path.c_str(), off_t(8) << 30) != 0) _exit(100);
-        if (setrlimit(RLIMIT_AS, &memory) != 0) _exit(101);
-        _exit(clXML(path).getLoadResult());
-    }
-    int status = -1;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (setrlimit(RLIMIT_FSIZE, &size) != 0 || truncate(path.c_str(), off_t(8) << 30) != 0) return 100;
+        if (setrlimit(RLIMIT_AS, &memory) != 0) return 101;
+        return static_cast<int>(clXML(path).getLoadResult());
+    }).status;
 }
 
 // Every way a load ends has a result of its own, and only LOAD_OK leaves
 // nodes in the document.
 TEST_F(Loader, SaysWhyALoadEnded) {
-    const std::string fifo = (dir / "pipe.xml").string();
+    const std::string fifo = dir.path("pipe.xml");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string markup = write("m.xml", "<a/>");
     struct Case {
@@ -376,9 +371,9 @@ TEST_F(Loader, SaysWhyALoadEnded) {
     const Case cases[] = {
         {"a file", [&](clXML& d) { d.load(markup); }, clXML::LOAD_OK},
         {"text", [](clXML& d) { d.loadText("<a/>"); }, clXML::LOAD_OK},
-        {"a missing file", [&](clXML& d) { d.load((dir / "missing.xml").string()); }, clXML::LOAD_CANNOT_OPEN},
+        {"a missing file", [&](clXML& d) { d.load(dir.path("missing.xml")); }, clXML::LOAD_CANNOT_OPEN},
         {"no descriptor", [](clXML& d) { d.load(-1); }, clXML::LOAD_CANNOT_OPEN},
-        {"a directory", [&](clXML& d) { d.load(dir.string()); }, clXML::LOAD_NOT_READABLE},
+        {"a directory", [&](clXML& d) { d.load(dir.path()); }, clXML::LOAD_NOT_READABLE},
         {"a named pipe by path", [&](clXML& d) { d.load(fifo); }, clXML::LOAD_NOT_READABLE},
         {"a descriptor that cannot read",
          [&](clXML& d) {

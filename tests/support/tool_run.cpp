@@ -127,6 +127,9 @@ RunResult waitForTool(pid_t pid, std::chrono::microseconds killAfter = {}) {
 
 RunResult runTool(const std::vector<std::string>& args, const std::string& stdoutFile, const RunOptions& options) {
     const std::string stderrFile = stdoutFile + ".err";
+    // Made here, so that a run killed before it opened them reads as silent.
+    if (options.standardOutput < 0) writeFile(stdoutFile, "");
+    writeFile(stderrFile, "");
     RunResult result = waitForTool(startTool(args, stdoutFile, options, stderrFile), options.killAfter);
     if (options.standardOutput < 0) result.out = readFile(stdoutFile);
     result.err = readFile(stderrFile);
