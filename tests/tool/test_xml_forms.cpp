@@ -21,30 +21,25 @@ using namespace qor_test;
 struct Form {
     std::string name;  // a file name
     std::string text;
-};
-
-// The checker's verdict on pairs of files: its exit status and what it printed.
-struct Verdict {
-    int status = -1;
-    std::string report;
+    std::string lead = "";  // bytes before the text that make it no XML
 };
 
 #ifndef _WIN32
-// Runs the checker on input and output paths, never through a shell.
-Verdict check(const ScratchDir& dir, const std::vector<std::string>& paths) {
-    std::vector<std::string> args{PYTHON3_PATH, XML_EQUIVALENCE_SCRIPT};
-    args.insert(args.end(), paths.begin(), paths.end());
+// Runs the checker on pairs of input and output paths, never through a
+// shell; it must find every pair the same, or, unless same, tell a change.
+void expectChecked(const ScratchDir& dir, std::vector<std::string> args, bool same = true) {
+    args.insert(args.begin(), {PYTHON3_PATH, XML_EQUIVALENCE_SCRIPT});
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(&arg[0]);
     argv.push_back(nullptr);
     const std::string reportPath = dir.beside("checker.out");
-    Verdict verdict;
-    verdict.status = runChild([&] {
-                         if (redirect(reportPath.c_str())) execv(argv[0], argv.data());
-                         return 127;
-                     }).status;
-    verdict.report = readFile(reportPath);
-    return verdict;
+    const int status = runChild([&] {
+                           if (redirect(reportPath.c_str())) execv(argv[0], argv.data());
+                           return 127;
+                       }).status;
+    const std::string report = readFile(reportPath);
+    EXPECT_EQ(status, same ? 0 : 1) << report;
+    EXPECT_EQ(report.empty(), same) << report;
 }
 #endif
 
@@ -58,40 +53,29 @@ protected:
 #endif
     }
 
-    // Runs the tool on each form without a lead, the library's export too,
-    // and the checker on all of them at once.
+    // Runs the tool on each document behind its lead, and the checker on
+    // each output against the document alone; for a document without a
+    // lead, on the library's export of it too.
     void expectKeptByTheTool(const std::vector<Form>& forms) {
-        std::vector<std::pair<std::string, Form>> leads;
-        for (const Form& form : forms) leads.push_back({"", form});
-        expectOnlyTheDocumentKept(leads);
-    }
-
-    // Runs the tool on each document behind its lead, bytes that make it no
-    // XML, and the checker on each output against the document alone; for
-    // a document without a lead, on the library's export of it too.
-    void expectOnlyTheDocumentKept(const std::vector<std::pair<std::string, Form>>& leads) {
 #ifndef _WIN32
         std::vector<std::string> pairs, exports{"--export"};
-        for (const auto& [lead, form] : leads) {
+        for (const Form& form : forms) {
             const std::string input = dir.path(form.name + ".xml"), document = dir.path(form.name + ".document.xml");
             const std::string output = dir.path(form.name + ".out.xml");
-            writeFile(input, lead + form.text);
+            writeFile(input, form.lead + form.text);
             writeFile(document, form.text);
             EXPECT_TRUE(endedWith(run({input, output}), 0, bothChanged)) << form.name;
             pairs.insert(pairs.end(), {document, output});
-            if (!lead.empty()) continue;
+            if (!form.lead.empty()) continue;
             const std::string exported = dir.path(form.name + ".export.xml");
             EXPECT_TRUE(qor::utility::clXML(input).exportFile(exported)) << form.name;
             exports.insert(exports.end(), {input, exported});
         }
         for (const std::vector<std::string>& paths : {pairs, exports}) {
-            if (paths.size() < 2) continue;  // no export to check
-            const Verdict verdict = check(dir, paths);
-            EXPECT_EQ(verdict.status, 0) << verdict.report;
-            EXPECT_EQ(verdict.report, "");
+            if (paths.size() >= 2) expectChecked(dir, paths);  // fewer: no export to check
         }
 #else
-        (void)leads;
+        (void)forms;
 #endif
     }
 };
@@ -106,7 +90,7 @@ std::string movie(const std::string& head, const std::string& fileAttributes, co
 const std::string plainFileAttributes = "<FileAttributes hasMetaData=\"0\" useNetwork=\"1\"/>";
 
 TEST_F(XmlForms, EveryLegalFormComesOutWellFormedAndTheSame) {
-    const std::vector<Form> forms = {
+    expectKeptByTheTool({
         {"empty_values",
          movie(declaration, plainFileAttributes,
                "      <FrameLabel label=\"\"/>\n      <DoAction>\n        <actions>\n"
@@ -191,14 +175,13 @@ TEST_F(XmlForms, EveryLegalFormComesOutWellFormedAndTheSame) {
                "      <Note>\tindented\n      </Note>\n")},
         {"standalone_declaration",
          "<?xml version='1.0' encoding='utf-8' standalone='yes' ?>\n<swf version=\"8\"><FileAttributes/></swf>"},
-    };
-    expectKeptByTheTool(forms);
+    });
 }
 
 // A text, a comment or an instruction named like an element is left alone,
 // and the element itself is changed.
 TEST_F(XmlForms, TheRulesChangeElementsOnly) {
-    const std::vector<Form> forms = {
+    expectKeptByTheTool({
         {"text_named_file_attributes",
          "<swf version=\"7\"><Label>FileAttributes</Label><FileAttributes a=\"1\"/></swf>"},
         {"instruction_named_swf", "<?swf version=\"7\"?><swf version=\"7\"><FileAttributes/></swf>"},
@@ -207,23 +190,22 @@ TEST_F(XmlForms, TheRulesChangeElementsOnly) {
          declaration + "<!--FileAttributes--><swf version=\"6\"><t>swf</t><FileAttributes></FileAttributes></swf>"},
         {"instruction_with_allow_abc",
          "<?FileAttributes allowABC=\"0\"?><swf version=\"8\"><FileAttributes/></swf>"},
-    };
-    expectKeptByTheTool(forms);
+    });
 }
 
 // Whatever stands before the document's own declaration goes with it.
 TEST_F(XmlForms, WhatComesBeforeTheDeclarationIsLeftOut) {
     const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n";
-    const std::vector<std::pair<std::string, Form>> leads = {
-        {"lead text\n", {"lead_text", movie(declaration, plainFileAttributes, "")}},
-        {"\t", {"lead_tab", movie(declaration, plainFileAttributes, "")}},
-        {"\xEF\xBB", {"lead_partial_mark", movie(declaration, plainFileAttributes, "")}},
-        {std::string(1, '\0'), {"lead_nul", movie(declaration, plainFileAttributes, "")}},
-        {"<!-- ", {"lead_unclosed_comment", movie(declaration, plainFileAttributes, "")}},
-        {bom + "x\r\n", {"lead_after_mark", movie(declaration, plainFileAttributes, "")}},
-        {"lead ", {"lead_other_encoding", movie(latin1, plainFileAttributes, "      <t a=\"caf\xE9\"/>\n")}},
-    };
-    expectOnlyTheDocumentKept(leads);
+    const std::string plain = movie(declaration, plainFileAttributes, "");
+    expectKeptByTheTool({
+        {"lead_text", plain, "lead text\n"},
+        {"lead_tab", plain, "\t"},
+        {"lead_partial_mark", plain, "\xEF\xBB"},
+        {"lead_nul", plain, std::string(1, '\0')},
+        {"lead_unclosed_comment", plain, "<!-- "},
+        {"lead_after_mark", plain, bom + "x\r\n"},
+        {"lead_other_encoding", movie(latin1, plainFileAttributes, "      <t a=\"caf\xE9\"/>\n"), "lead "},
+    });
 }
 
 // Random well-formed documents, the same on every run: a fixed seed, and
@@ -427,6 +409,12 @@ TEST_F(XmlForms, TheCheckerTellsEveryChange) {
     const std::string good = "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
                              "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">\nx\n<![CDATA[y]]></t></swf>";
     const std::string doctype = "<!DOCTYPE swf>\n";
+    // The input's body upgraded, without the layout's white space around x.
+    const std::string plain = "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
+                              "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>";
+    auto edited = [](std::string text, const std::string& from, const std::string& to) {
+        return text.replace(text.find(from), from.size(), to);
+    };
     // Elements that hold only text, or nothing, go before "</swf>": as they
     // were, or with the layout's white space added.
     auto with = [](std::string output, const std::string& texts) {
@@ -438,40 +426,17 @@ TEST_F(XmlForms, TheCheckerTellsEveryChange) {
         {"bare name",
          with(line + doctype + "<swf version=\"10\"><FileAttributes allowABC=\"1\"/><FrameLabel label/></swf>", texts)},
         {"fixed line", with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + doctype + good, texts)},
-        {"no upgrade",
-         with(line + doctype + "<swf version=\"8\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
-                               "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>",
-              texts)},
-        {"attribute order",
-         with(line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
-                               "<FrameLabel label=\"\"/><t b=\"2\" a=\"1\">x<![CDATA[y]]></t></swf>",
-              texts)},
-        {"section as text",
-         with(line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
-                               "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">xy</t></swf>",
-              texts)},
-        {"no comment",
-         with(line + doctype + "<swf version=\"10\"><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
-                               "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>",
-              texts)},
-        {"instruction data",
-         with(line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"2\"?><FileAttributes allowABC=\"1\"/>"
-                               "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>",
-              texts)},
+        {"no upgrade", with(line + doctype + edited(plain, "\"10\"", "\"8\""), texts)},
+        {"attribute order", with(line + doctype + edited(plain, "a=\"1\" b=\"2\"", "b=\"2\" a=\"1\""), texts)},
+        {"section as text", with(line + doctype + edited(plain, "x<![CDATA[y]]>", "xy"), texts)},
+        {"no comment", with(line + doctype + edited(plain, "<!-- c -->", ""), texts)},
+        {"instruction data", with(line + doctype + edited(plain, "a=\"1\"?>", "a=\"2\"?>"), texts)},
         {"no doctype", with(line + good, texts)},
-        {"text padded", with(line + doctype + good, "<d>\n2020 \n</d><e></e><f><![CDATA[z]]></f>")},
-        {"text trimmed", with(line + doctype + good, "<d>2020</d><e></e><f><![CDATA[z]]></f>")},
-        {"empty padded", with(line + doctype + good, "<d>2020 </d><e>\n  </e><f><![CDATA[z]]></f>")},
-        {"section padded", with(line + doctype + good, "<d>2020 </d><e></e><f>\n<![CDATA[z]]></f>")},
+        {"text padded", with(line + doctype + good, edited(texts, "2020 ", "\n2020 \n"))},
+        {"text trimmed", with(line + doctype + good, edited(texts, "2020 ", "2020"))},
+        {"empty padded", with(line + doctype + good, edited(texts, "<e>", "<e>\n  "))},
+        {"section padded", with(line + doctype + good, edited(texts, "<f>", "<f>\n"))},
     };
-    writeFile(dir.path("in.xml"), input);
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        SCOPED_TRACE(outputs[i].first);
-        writeFile(dir.path("out.xml"), outputs[i].second);
-        const Verdict verdict = check(dir, {dir.path("in.xml"), dir.path("out.xml")});
-        EXPECT_EQ(verdict.status, i == 0 ? 0 : 1) << verdict.report;
-        EXPECT_EQ(verdict.report.empty(), i == 0) << verdict.report;
-    }
     // An export is the input, declaration and all, without the rules.
     const std::vector<std::pair<std::string, std::string>> exports = {
         {"good", input},
@@ -479,12 +444,15 @@ TEST_F(XmlForms, TheCheckerTellsEveryChange) {
         {"declaration changed", "<?xml version=\"1.0\"?>" + input.substr(line.size() - 1)},
         {"no declaration", input.substr(line.size())},
     };
-    for (std::size_t i = 0; i < exports.size(); ++i) {
-        SCOPED_TRACE(std::string("export: ") + exports[i].first);
-        writeFile(dir.path("out.xml"), exports[i].second);
-        const Verdict verdict = check(dir, {"--export", dir.path("in.xml"), dir.path("out.xml")});
-        EXPECT_EQ(verdict.status, i == 0 ? 0 : 1) << verdict.report;
-        EXPECT_EQ(verdict.report.empty(), i == 0) << verdict.report;
+    writeFile(dir.path("in.xml"), input);
+    for (const bool exporting : {false, true}) {
+        for (const auto& [name, output] : exporting ? exports : outputs) {
+            SCOPED_TRACE((exporting ? "export: " : "") + name);
+            writeFile(dir.path("out.xml"), output);
+            std::vector<std::string> paths{dir.path("in.xml"), dir.path("out.xml")};
+            if (exporting) paths.insert(paths.begin(), "--export");
+            expectChecked(dir, paths, name == "good");
+        }
     }
 #endif
 }
@@ -528,9 +496,7 @@ TEST_F(XmlForms, EveryValueIsExportedAsXml) {
         pairs.push_back(input);
         pairs.push_back(exported);
     }
-    const Verdict verdict = check(dir, pairs);
-    EXPECT_EQ(verdict.status, 0) << verdict.report;
-    EXPECT_EQ(verdict.report, "");
+    expectChecked(dir, pairs);
 #endif
 }
 
