@@ -4,16 +4,15 @@
 
 #include "driver/host.h"
 #include "driver/output_text.h"
-#include "host_lines.h"
+#include "support/documents.h"
 #include "xml_fixture.h"
 
 namespace {
 
+using qor_test::bom;
+using qor_test::declaration;
 using qor_test::hostLines;
 using OutputText = qor_test::XmlFixture;
-
-const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-const std::string bom = "\xEF\xBB\xBF";
 
 // What the tool would write for the document, and a check that the room
 // it sets aside is exactly that.

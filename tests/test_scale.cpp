@@ -3,7 +3,7 @@
 // Each must finish within the CTest timeout set for this suite.
 #include <gtest/gtest.h>
 
-#include "host_lines.h"
+#include "support/documents.h"
 #include "support/files.h"
 #include "support/scratch_dir.h"
 #include "xml_fixture.h"

@@ -128,7 +128,7 @@ void expectSizeOfExport(const clXML& doc, const std::string& what) {
 // declaration that opens the document at the start of its line. A
 // node's own print, root's too, keeps the layout.
 TEST_F(Writer, WritesTheDocumentsHeadAsXmlAllows) {
-    const std::string mark = "\xEF\xBB\xBF";
+    const std::string& mark = qor_test::bom;
     const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
     const std::pair<std::string, std::string> cases[] = {
         {declaration + "\r\n<a/>", declaration + "\n  <a/>\n"},

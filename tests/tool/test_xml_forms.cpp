@@ -80,8 +80,6 @@ protected:
     }
 };
 
-const std::string bom = "\xEF\xBB\xBF";
-
 // A movie in the converter's own style, around what each form adds.
 std::string movie(const std::string& head, const std::string& fileAttributes, const std::string& body) {
     return head + "<swf version=\"8\" compressed=\"1\">\n  <Header framerate=\"24\" frames=\"1\">\n    <tags>\n      " +
