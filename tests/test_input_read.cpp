@@ -38,6 +38,12 @@ ssize_t allowedBytes(size_t size, off64_t at) {
     return static_cast<ssize_t>(std::min<off64_t>(static_cast<off64_t>(size), readableBytes - at));
 }
 
+// Whether a map of fd fails, with errno set when it does.
+bool mapRefused(int fd) {
+    if (mapFails && fd >= 0) errno = ENODEV;
+    return mapFails && fd >= 0;
+}
+
 }  // namespace
 
 // The offsets are those of the symbols: long for the plain ones, 64 bits
@@ -49,18 +55,10 @@ ssize_t __real_pread(int, void*, size_t, long);
 ssize_t __real_pread64(int, void*, size_t, off64_t);
 
 void* __wrap_mmap(void* at, size_t size, int protection, int flags, int fd, long offset) {
-    if (mapFails && fd >= 0) {
-        errno = ENODEV;
-        return MAP_FAILED;
-    }
-    return __real_mmap(at, size, protection, flags, fd, offset);
+    return mapRefused(fd) ? MAP_FAILED : __real_mmap(at, size, protection, flags, fd, offset);
 }
 void* __wrap_mmap64(void* at, size_t size, int protection, int flags, int fd, off64_t offset) {
-    if (mapFails && fd >= 0) {
-        errno = ENODEV;
-        return MAP_FAILED;
-    }
-    return __real_mmap64(at, size, protection, flags, fd, offset);
+    return mapRefused(fd) ? MAP_FAILED : __real_mmap64(at, size, protection, flags, fd, offset);
 }
 ssize_t __wrap_pread(int fd, void* buffer, size_t size, long at) {
     const ssize_t allowed = allowedBytes(size, at);

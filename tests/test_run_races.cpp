@@ -34,29 +34,6 @@ struct Outcome {
     std::string out;  // its messages, and anything else it wrote there
 };
 
-// The run of `swfupgrade input output` as root, with the stranger's swap
-// at its step, in a child with its standard output in a file. The child
-// exits with the run's status, plus 10 when the swap was not made.
-Outcome runWithSwap(const std::string& input, const std::string& output, host::enStep step,
-                    const std::function<bool()>& swap, const std::string& stdoutFile) {
-    const ChildEnd end = runChild([&] {
-        bool swapped = false;
-        const StepHook hook([&](host::enStep now, host::tyStepFile) {
-            if (now == step && !swapped) swapped = asStranger(swap);
-        });
-        if (!redirect(stdoutFile.c_str())) return 127;
-        qor::utility::clXML document;
-        const int status = runUpgrade(document, input, output);
-        std::cout.flush();
-        return swapped ? status : status + 10;
-    }, std::chrono::seconds(10));
-    Outcome outcome;
-    outcome.status = end.status < 0 ? -1 : end.status % 10;
-    outcome.swapped = end.status >= 0 && end.status < 10;
-    outcome.out = readFile(stdoutFile);
-    return outcome;
-}
-
 // A tree the stranger owns, home/, beside a directory only root may
 // enter, private/, which holds root's files.
 class RunRaces : public ::testing::Test {
@@ -71,8 +48,27 @@ protected:
         writeFileOf(stranger, 0644, input, movie);
     }
 
-    Outcome run(const std::string& in, const std::string& out, host::enStep step, std::function<bool()> action) {
-        return runWithSwap(in, out, step, action, dir.beside("stdout"));
+    // The run of `swfupgrade in out` as root, with the stranger's swap at
+    // its step, in a child with its standard output in a file. The child
+    // exits with the run's status, plus 10 when the swap was not made.
+    Outcome run(const std::string& in, const std::string& out, host::enStep step, const std::function<bool()>& swap) {
+        const std::string stdoutFile = dir.beside("stdout");
+        const ChildEnd end = runChild([&] {
+            bool swapped = false;
+            const StepHook hook([&](host::enStep now, host::tyStepFile) {
+                if (now == step && !swapped) swapped = asStranger(swap);
+            });
+            if (!redirect(stdoutFile.c_str())) return 127;
+            qor::utility::clXML document;
+            const int status = runUpgrade(document, in, out);
+            std::cout.flush();
+            return swapped ? status : status + 10;
+        }, std::chrono::seconds(10));
+        Outcome outcome;
+        outcome.status = end.status < 0 ? -1 : end.status % 10;
+        outcome.swapped = end.status >= 0 && end.status < 10;
+        outcome.out = readFile(stdoutFile);
+        return outcome;
     }
 
     // Root's private file is as it was.
