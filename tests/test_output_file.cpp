@@ -152,8 +152,7 @@ TEST_F(OutputFile, ASwappedTemporaryFileChangesNothingElsewhere) {
     }
     const std::string victim = dir.path("victim");
     std::string temporary;
-    std::ofstream(victim) << "secret";
-    ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
+    writeFileOf(::geteuid(), 0600, victim, "secret");
     const StepHook hook([&](host::enStep step, host::tyStepFile file) {
         if (step != host::STEP_SET_ATTRIBUTES) return;
         temporary = pathOf(file);

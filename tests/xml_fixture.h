@@ -22,12 +22,10 @@ using qor::utility::clXMLNode;
 inline std::string describe(const clXMLNode& top, bool withTop = true) {
     static const char kinds[] = "NTSDPC";
     std::string out;
-    int depth = withTop ? 0 : -1;
     for (auto* n = withTop ? &top : top.getNextInPreorder(&top); n; n = n->getNextInPreorder(&top)) {
         const clXMLNode& node = *static_cast<const clXMLNode*>(n);
-        depth = 0;
+        int depth = withTop ? 0 : -1;
         for (auto* up = n; up != &top; up = up->getParent()) ++depth;
-        if (!withTop) --depth;
         out.append(static_cast<std::size_t>(depth) * 2, ' ');
         const int type = node.getType();
         out += type >= 0 && type <= 5 ? kinds[type] : '?';

@@ -83,14 +83,11 @@ TEST_F(ToolOutputSecurity, AnotherUsersLinkLeadsOnlyToWhatThatUserOwns) {
     fs::create_directory(vault);
     ASSERT_EQ(chmod(vault.c_str(), 0700), 0);
     const std::string secret = vault + "/secret.xml";
-    writeFile(secret, movie);
-    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    writeFileOf(0, 0600, secret, movie);
     const std::string thirdHome = dir.path("third");  // a third user's private movie
     fs::create_directory(thirdHome);
     const std::string thirdMovie = thirdHome + "/movie.xml";
-    writeFile(thirdMovie, movie);
-    ASSERT_EQ(chmod(thirdMovie.c_str(), 0600), 0);
-    ASSERT_EQ(chown(thirdMovie.c_str(), 65533, 65533), 0);
+    writeFileOf(65533, 0600, thirdMovie, movie);
     ASSERT_EQ(chown(thirdHome.c_str(), 65533, 65533), 0);
     ASSERT_EQ(chmod(thirdHome.c_str(), 0700), 0);
     const std::string strangers = dir.path("strangers.xml");  // the stranger's own
@@ -138,10 +135,8 @@ TEST_F(ToolOutputSecurity, AnotherUsersLinkLeadsOnlyToWhatThatUserOwns) {
         EXPECT_EQ(readFile(secret), movie);
         EXPECT_EQ(readFile(thirdMovie), movie);
         EXPECT_FALSE(exists(vault + "/new.xml"));
-        struct stat info;
-        ASSERT_EQ(stat(secret.c_str(), &info), 0);
-        EXPECT_EQ(info.st_uid, 0u);
-        EXPECT_EQ(info.st_mode & 07777, 0600u);
+        EXPECT_EQ(ownershipOf(secret).owner, 0u);
+        EXPECT_EQ(ownershipOf(secret).mode, 0600u);
     }
 }
 
