@@ -13,8 +13,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <iostream>
-#include <sstream>
 
 #include "driver/run.h"
 #include "support/files.h"
@@ -98,8 +96,7 @@ TEST(InputRead, AReadCutShortOrFailingLoadsNothingAndChangesNothing) {
         struct stat before;
         ASSERT_EQ(::stat(path.c_str(), &before), 0);
 
-        std::ostringstream out;
-        std::streambuf* const standardOutput = std::cout.rdbuf(out.rdbuf());
+        ::testing::internal::CaptureStdout();
         qor::utility::clXML document;
         mapFails = true;
         readError = c.error;
@@ -108,7 +105,7 @@ TEST(InputRead, AReadCutShortOrFailingLoadsNothingAndChangesNothing) {
         mapFails = false;
         readError = 0;
         readableBytes = -1;
-        std::cout.rdbuf(standardOutput);
+        const std::string said = ::testing::internal::GetCapturedStdout();
 
         EXPECT_EQ(status, c.status);
         const std::string now = readFile(path);
@@ -118,7 +115,7 @@ TEST(InputRead, AReadCutShortOrFailingLoadsNothingAndChangesNothing) {
             EXPECT_TRUE(now != movie) << "not upgraded";
             continue;
         }
-        EXPECT_EQ(out.str(), "Can't Open File : " + path + "\n");
+        EXPECT_EQ(said, "Can't Open File : " + path + "\n");
         EXPECT_FALSE(document.isLoad());
         EXPECT_TRUE(now == movie) << "the file changed";
         EXPECT_EQ(after.st_ino, before.st_ino);

@@ -32,7 +32,6 @@
 #include "driver/run.h"
 #include "support/documents.h"
 #include "support/files.h"
-#include "support/scratch_dir.h"
 #include "support/seams.h"
 #include "xml_fixture.h"
 
@@ -49,7 +48,6 @@ protected:
         return replaceOutputFile(doc, place, nullptr) == OUTPUT_WRITTEN;
     }
 
-    ScratchDir dir;
     const std::string output = dir.path("out.xml");
 };
 

@@ -13,7 +13,6 @@
 #endif
 
 #include "support/files.h"
-#include "support/scratch_dir.h"
 #include "xml_fixture.h"
 
 namespace {
@@ -212,10 +211,8 @@ TEST_F(Parser, ReadsAttributeTextOnItsOwn) {
 
     clXMLNode::tyAttribute pairs[4] = {{"", ""}, {"", ""}, {"", ""}, {"kept", "as it was"}};
     doc.parseAttributes(pairs, 4, piece.data(), piece.data() + piece.size());
-    EXPECT_EQ(pairs[0], (clXMLNode::tyAttribute{"k", "v=w"}));
-    EXPECT_EQ(pairs[1], (clXMLNode::tyAttribute{"x", ""}));
-    EXPECT_EQ(pairs[2], (clXMLNode::tyAttribute{"y", ""}));
-    EXPECT_EQ(pairs[3], (clXMLNode::tyAttribute{"kept", "as it was"}));
+    EXPECT_EQ(clXMLNode::tyAttributeList(pairs, pairs + 4),
+              (clXMLNode::tyAttributeList{{"k", "v=w"}, {"x", ""}, {"y", ""}, {"kept", "as it was"}}));
     doc.parseAttributes(pairs, 1, blank.data(), blank.data());
     doc.parseAttributes(nullptr, 1, piece.data(), piece.data() + piece.size());
     // An open quote runs to the end of the text.
@@ -263,8 +260,6 @@ protected:
         qor_test::writeFile(dir.path(name), bytes);
         return dir.path(name);
     }
-
-    qor_test::ScratchDir dir;
 };
 
 // Every byte of a file, NUL among them; an item left open runs to the end

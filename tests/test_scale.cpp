@@ -5,7 +5,6 @@
 
 #include "support/documents.h"
 #include "support/files.h"
-#include "support/scratch_dir.h"
 #include "xml_fixture.h"
 
 namespace {
@@ -49,7 +48,6 @@ TEST_F(Scale, PrintsAndExportsAMillionDeepChain) {
     }
     const std::string expected = repeat("t\n", depth);
     EXPECT_TRUE(printed() == expected);
-    const qor_test::ScratchDir dir;
     doc.exportFile(dir.path("chain.xml"));
     // No diff of a million lines.
     EXPECT_TRUE(qor_test::readFile(dir.path("chain.xml")) == qor_test::hostLines(expected));

@@ -16,7 +16,6 @@
 
 #include "support/documents.h"
 #include "support/files.h"
-#include "support/scratch_dir.h"
 #include "xml/writer.h"
 #include "xml_fixture.h"
 
@@ -57,8 +56,6 @@ protected:
         EXPECT_TRUE(doc.exportFile(dir.path("export.xml")));
         return qor_test::readFile(dir.path("export.xml"));
     }
-
-    qor_test::ScratchDir dir;
 };
 
 TEST_F(Writer, WritesTheWorkedExample) {

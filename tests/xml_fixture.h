@@ -1,5 +1,6 @@
-// Shared by the library tests: parse a literal the way the loader does, and
-// describe a tree compactly so a whole parse can be compared at once.
+// Shared by the library tests: parse a literal the way the loader does,
+// describe a tree compactly so a whole parse can be compared at once, and
+// a scratch directory for the files a test writes.
 #ifndef QOR_TESTS_XML_FIXTURE_H
 #define QOR_TESTS_XML_FIXTURE_H
 
@@ -8,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/scratch_dir.h"
 #include "xml/xml.h"
 
 namespace qor_test {
@@ -56,6 +58,7 @@ protected:
     }
 
     clXML doc;
+    ScratchDir dir;  // for what a test writes
 };
 
 }  // namespace qor_test
