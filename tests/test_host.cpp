@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <tuple>
 
 #include "common/platform.h"
 #include "driver/host.h"
@@ -68,11 +69,9 @@ TEST(Place, ResolvesNameByNameAsTheKernelWould) {
     fs::create_symlink("dir/gone", base + "/dangling");
     fs::create_symlink("loop", base + "/loop");
 
-    const struct {
-        std::string path;
-        host::enPlaceKind kind;
-        std::string resolved;  // relative to base; empty: not checked
-    } cases[] = {
+    // A path, relative to base, what it is, and what it resolves to (relative
+    // to base; empty: not checked).
+    const std::tuple<std::string, host::enPlaceKind, std::string> cases[] = {
         {"dir", host::PLACE_DIRECTORY, "dir"},
         {"dir/file", host::PLACE_REGULAR, "dir/file"},
         {"dir/./file", host::PLACE_REGULAR, "dir/./file"},
@@ -91,13 +90,13 @@ TEST(Place, ResolvesNameByNameAsTheKernelWould) {
         {"loop", host::PLACE_UNREACHABLE, ""},
         {"", host::PLACE_UNREACHABLE, ""},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
+    for (const auto& [relative, kind, resolved] : cases) {
+        SCOPED_TRACE(relative);
         host::clPlace place;
-        const std::string path = c.path.empty() ? "" : base + "/" + c.path;
-        EXPECT_EQ(place.resolve(path), c.kind);
-        if (!c.resolved.empty()) {
-            EXPECT_TRUE(standsFor(place, base + "/" + c.resolved)) << c.resolved;
+        const std::string path = relative.empty() ? "" : base + "/" + relative;
+        EXPECT_EQ(place.resolve(path), kind);
+        if (!resolved.empty()) {
+            EXPECT_TRUE(standsFor(place, base + "/" + resolved)) << resolved;
         }
     }
     host::clPlace own;

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <tuple>
 
 #include "driver/run.h"
 #include "support/files.h"
@@ -79,19 +80,16 @@ TEST(InputRead, AReadCutShortOrFailingLoadsNothingAndChangesNothing) {
     const ScratchDir dir;
     const std::string path = dir.path("movie.xml");
 
-    const struct {
-        const char* name;
-        int error;
-        off64_t readable;
-        int status;
-    } cases[] = {
+    // What the reads do (the error they fail with, the bytes they end at),
+    // and the run's status.
+    const std::tuple<const char*, int, off64_t, int> cases[] = {
         {"read whole", 0, -1, 0},
         {"read ends at half the file", 0, static_cast<off64_t>(movie.size() / 2), 1},
         {"read ends one byte short", 0, static_cast<off64_t>(movie.size() - 1), 1},
         {"read fails", EIO, -1, 1},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, error, readable, expected] : cases) {
+        SCOPED_TRACE(name);
         writeFile(path, movie);
         struct stat before;
         ASSERT_EQ(::stat(path.c_str(), &before), 0);
@@ -99,19 +97,19 @@ TEST(InputRead, AReadCutShortOrFailingLoadsNothingAndChangesNothing) {
         ::testing::internal::CaptureStdout();
         qor::utility::clXML document;
         mapFails = true;
-        readError = c.error;
-        readableBytes = c.readable;
+        readError = error;
+        readableBytes = readable;
         const int status = runUpgrade(document, path, path);
         mapFails = false;
         readError = 0;
         readableBytes = -1;
         const std::string said = ::testing::internal::GetCapturedStdout();
 
-        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(status, expected);
         const std::string now = readFile(path);
         struct stat after;
         ASSERT_EQ(::stat(path.c_str(), &after), 0);
-        if (c.status == 0) {
+        if (expected == 0) {
             EXPECT_TRUE(now != movie) << "not upgraded";
             continue;
         }

@@ -71,11 +71,8 @@ TEST_F(Rules, NeverTouchesAnExistingAllowAbc) {
 // A text, a comment or an instruction of the same name is no element:
 // each rule changes the first element of its name, or nothing.
 TEST_F(Rules, ChangeOnlyElements) {
-    struct Case {
-        std::string input;
-        std::string changed;  // the tree after both rules
-    };
-    const Case cases[] = {
+    // Each input, and its tree after both rules.
+    const std::pair<std::string, std::string> cases[] = {
         {"<swf version=\"7\"><Label>FileAttributes</Label><FileAttributes a=\"1\"/></swf>",
          "T[swf] [version=10]\n  T[Label]\n    D[FileAttributes]\n  S[FileAttributes] [a=1] [allowABC=1]\n"},
         {"<?swf version=\"7\"?><swf version=\"7\"><FileAttributes/></swf>",
@@ -87,12 +84,12 @@ TEST_F(Rules, ChangeOnlyElements) {
         {"<a>swf</a><?swf version=\"7\"?><!--FileAttributes-->",
          "T[a]\n  D[swf]\nP[swf] [version=7]\nC[FileAttributes]\n"},
     };
-    for (const Case& c : cases) {
-        parse(c.input);
-        const bool changed = c.changed.find("allowABC") != std::string::npos;
-        EXPECT_EQ(changeSwfTag(doc), changed) << c.input;
-        EXPECT_EQ(changeFileAttributesTag(doc), changed) << c.input;
-        EXPECT_EQ(tree(), c.changed) << c.input;
+    for (const auto& [input, after] : cases) {
+        parse(input);
+        const bool changed = after.find("allowABC") != std::string::npos;
+        EXPECT_EQ(changeSwfTag(doc), changed) << input;
+        EXPECT_EQ(changeFileAttributesTag(doc), changed) << input;
+        EXPECT_EQ(tree(), after) << input;
     }
 }
 

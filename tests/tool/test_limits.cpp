@@ -32,13 +32,10 @@ using ToolLimits = ToolFixture;
 // whole output would take minutes.
 TEST_F(ToolLimits, AnOutputThatCannotFitFailsAtOnce) {
     writeFile(input, deepMovie(1000000));
-    struct Case {
-        const char* name;
-        bool device;
-    };
-    for (const Case& c : {Case{"file under a size limit", false}, Case{"full device", true}}) {
-        SCOPED_TRACE(c.name);
-        if (c.device) {
+    const std::pair<const char*, bool> cases[] = {{"file under a size limit", false}, {"full device", true}};
+    for (const auto& [name, device] : cases) {
+        SCOPED_TRACE(name);
+        if (device) {
             if (!canPlayStranger()) continue;  // making a device needs root
             ASSERT_EQ(mknod(output.c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
         } else {
@@ -49,7 +46,7 @@ TEST_F(ToolLimits, AnOutputThatCannotFitFailsAtOnce) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
         EXPECT_TRUE(endedWith(result, 1, bothChanged + "Can't Write File : " + output + "\n"));
         EXPECT_EQ(dir.names(), (Names{"in.xml", "out.xml"}));
-        if (!c.device) {
+        if (!device) {
             EXPECT_EQ(readFile(output), "old");
         }
         fs::remove(output);

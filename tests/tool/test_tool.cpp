@@ -200,17 +200,15 @@ TEST_F(ToolPaths, ControlBytesInNamesAreShownEscaped) {
 #ifdef _WIN32
     GTEST_SKIP() << "such names are not allowed there";
 #else
-    const struct {
-        std::string name, shown;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {  // a name, and as it is shown
         {"x\nswf tag changed", "x\\nswf tag changed"},
         {"tab\there\rcr", "tab\\there\\x0Dcr"},
         {"esc\x1B[2Jdel\x7F", "esc\\x1B[2Jdel\\x7F"},
         {"back\\slash \xC3\xA9", "back\\slash \xC3\xA9"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.shown);
-        EXPECT_TRUE(endedWith(run({dir.path(c.name), output}), 1, "Can't Open File : " + dir.path(c.shown) + "\n"));
+    for (const auto& [name, shown] : cases) {
+        SCOPED_TRACE(shown);
+        EXPECT_TRUE(endedWith(run({dir.path(name), output}), 1, "Can't Open File : " + dir.path(shown) + "\n"));
     }
 #endif
 }
