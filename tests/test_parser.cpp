@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <tuple>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -223,26 +224,21 @@ TEST_F(Parser, ReadsAttributeTextOnItsOwn) {
 
 TEST_F(Parser, ReportsTheEndOfEachItem) {
     const std::string text = std::string("<a b=\"1\">text</a>") + '\0';
-    struct Case {
-        std::string text;
-        clXMLNode::enType type;
-        std::string key;
-        std::size_t next;
-    };
-    const Case cases[] = {
+    // Bytes, and the kind, key and end of the item they start with.
+    const std::tuple<std::string, clXMLNode::enType, std::string, std::size_t> cases[] = {
         {text, clXMLNode::TYPE_TAG, "a", 9},
         // The byte at start is taken for the '<' and never read, nor any before it.
         {">>" + std::string(100, 'x'), clXMLNode::TYPE_TAG, "", 2},
         // A CDATA section is one item, read as character data.
         {std::string("<![CDATA[<a>]]><b/>") + '\0', clXMLNode::TYPE_ELEMENT, "<![CDATA[<a>]]>", 15},
     };
-    for (const Case& c : cases) {
+    for (const auto& [bytes, type, key, end] : cases) {
         std::size_t next = 0;
-        const std::unique_ptr<clXMLNode> item(doc.parseTag(&next, c.text, 0));
-        ASSERT_NE(item, nullptr) << c.text;
-        EXPECT_EQ(item->getType(), c.type) << c.text;
-        EXPECT_EQ(item->getTag(), c.key) << c.text;
-        EXPECT_EQ(next, c.next) << c.text;
+        const std::unique_ptr<clXMLNode> item(doc.parseTag(&next, bytes, 0));
+        ASSERT_NE(item, nullptr) << bytes;
+        EXPECT_EQ(item->getType(), type) << bytes;
+        EXPECT_EQ(item->getTag(), key) << bytes;
+        EXPECT_EQ(next, end) << bytes;
     }
 
     std::size_t next = 0;
@@ -358,12 +354,8 @@ TEST_F(Loader, SaysWhyALoadEnded) {
     const std::string fifo = dir.path("pipe.xml");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string markup = write("m.xml", "<a/>");
-    struct Case {
-        const char* what;
-        std::function<void(clXML&)> load;
-        clXML::enLoadResult result;
-    };
-    const Case cases[] = {
+    // What is loaded, how, and the result that tells it.
+    const std::tuple<const char*, std::function<void(clXML&)>, clXML::enLoadResult> cases[] = {
         {"a file", [&](clXML& d) { d.load(markup); }, clXML::LOAD_OK},
         {"text", [](clXML& d) { d.loadText("<a/>"); }, clXML::LOAD_OK},
         {"a missing file", [&](clXML& d) { d.load(dir.path("missing.xml")); }, clXML::LOAD_CANNOT_OPEN},
@@ -380,11 +372,11 @@ TEST_F(Loader, SaysWhyALoadEnded) {
         {"no markup", [&](clXML& d) { d.load(write("blank.xml", " \r\n")); }, clXML::LOAD_NO_MARKUP},
         {"no text", [](clXML& d) { d.loadText(""); }, clXML::LOAD_NO_MARKUP},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, load, result] : cases) {
         doc.loadText("<old/>");
-        c.load(doc);
-        EXPECT_EQ(doc.getLoadResult(), c.result) << c.what;
-        EXPECT_EQ(doc.isLoad(), c.result == clXML::LOAD_OK) << c.what;
+        load(doc);
+        EXPECT_EQ(doc.getLoadResult(), result) << what;
+        EXPECT_EQ(doc.isLoad(), result == clXML::LOAD_OK) << what;
     }
     EXPECT_EQ(clXML().getLoadResult(), clXML::LOAD_NO_MARKUP);
 #if defined(__SANITIZE_ADDRESS__)

@@ -280,12 +280,9 @@ std::string nested(int depth, const std::string& open, const std::string& inner,
 }
 
 TEST_F(Writer, TellsTheSizeOfWhatItWrites) {
-    struct Case {
-        const char* name;
-        std::function<void()> build;  // into doc
-    };
+    // Each case's name, and how it builds doc.
     auto parsed = [this](const std::string& text) { return [this, text] { parse(text); }; };
-    const Case cases[] = {
+    const std::pair<const char*, std::function<void()>> cases[] = {
         {"empty", parsed("")},
         {"declarations", parsed("<?xml version=\"1.0\" encoding=\"UTF-8\"?><?e a=\"\" b?><!DOCTYPE x [\n]>")},
         {"quotes", parsed("<a b='\"' c=\"'\"/><d e=\"\" =''><![CDATA[\"\n]]></d>")},
@@ -312,9 +309,9 @@ TEST_F(Writer, TellsTheSizeOfWhatItWrites) {
              node<clXMLNodeDeclaration>(&doc.root, "", {{"", ""}, {"", "\"\n"}, {"n\n", ""}});
          }},
     };
-    for (const Case& c : cases) {
-        c.build();
-        expectSizeOfExport(doc, c.name);
+    for (const auto& [name, build] : cases) {
+        build();
+        expectSizeOfExport(doc, name);
     }
 }
 

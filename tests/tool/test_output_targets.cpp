@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <tuple>
 
 #include "support/tool_run.h"
 
@@ -112,14 +113,10 @@ TEST_F(ToolOutputTargets, LinkToStandardOutputWritesIntoThePipe) {
 TEST_F(ToolOutputTargets, LinksAreFollowedAndStay) {
     fs::create_directories(dir.path("movies"));
     fs::create_directories(dir.path("links/deeper"));
-    struct Case {
-        const char* name;
-        std::vector<std::pair<std::string, std::string>> links;  // link, its target
-        std::string output;                                     // the path given
-        std::string real;                                       // the file written
-    };
+    // Each case's links (each link, its target), the path given and the file written.
     const std::string absolute = dir.path("movies/a.xml");
-    const std::vector<Case> cases = {
+    using Links = std::vector<std::pair<std::string, std::string>>;
+    const std::vector<std::tuple<std::string, Links, std::string, std::string>> cases = {
         {"absolute link", {{"links/a", absolute}}, "links/a", "movies/a.xml"},
         {"chain of relative links",
          {{"links/deeper/b2", "../../movies/b.xml"}, {"links/b1", "deeper/b2"}, {"b0", "links/b1"}},
@@ -128,20 +125,20 @@ TEST_F(ToolOutputTargets, LinksAreFollowedAndStay) {
         {"dangling link", {{"links/c", "../movies/c.xml"}}, "links/c", "movies/c.xml"},
     };
     Names expected = {"in.xml", "links", "links/deeper", "movies"};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const bool dangling = std::string(c.name) == "dangling link";
-        if (!dangling) writeFile(dir.path(c.real), "old");
-        for (const auto& [link, target] : c.links) {
+    for (const auto& [name, links, given, real] : cases) {
+        SCOPED_TRACE(name);
+        const bool dangling = std::string(name) == "dangling link";
+        if (!dangling) writeFile(dir.path(real), "old");
+        for (const auto& [link, target] : links) {
             fs::create_symlink(target, dir.path(link));
             expected.insert(link);
         }
-        expected.insert(c.real);
+        expected.insert(real);
 
-        const RunResult result = run({input, dir.path(c.output)});
+        const RunResult result = run({input, dir.path(given)});
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(readFile(dir.path(c.real)), patchedWithData(100));
-        for (const auto& [link, target] : c.links) EXPECT_EQ(fs::read_symlink(dir.path(link)).string(), target);
+        EXPECT_EQ(readFile(dir.path(real)), patchedWithData(100));
+        for (const auto& [link, target] : links) EXPECT_EQ(fs::read_symlink(dir.path(link)).string(), target);
         EXPECT_EQ(dir.names(true), expected);
     }
 

@@ -4,6 +4,7 @@
 // (xml_equivalence.py, Python's expat).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 #include <utility>
 
@@ -461,14 +462,10 @@ TEST_F(XmlForms, TheCheckerTellsEveryChange) {
 // bytes and, through the checker, to a document that reads the same.
 TEST_F(XmlForms, EveryValueIsExportedAsXml) {
 #ifndef _WIN32
-    struct Row {
-        std::string name;
-        std::string loaded;
-        std::string value;  // set as the first node's attribute a, unless empty
-        std::string reads;  // what the export must read as, when not loaded
-        std::string written;
-    };
-    const std::vector<Row> rows = {
+    // A name, the text loaded, the value set as its first node's attribute a
+    // (unless empty), what the export must read as (when not as loaded), and
+    // the bytes it writes.
+    const std::vector<std::array<std::string, 5>> rows = {
         {"both_quotes", "<t a=\"x\"/>", "say \"hi\" it's", "<t a='say \"hi\" it&apos;s'/>",
          "  <t a=\"say &quot;hi&quot; it's\"/>\n"},
         {"both_quotes_with_content", "<t a=\"x\">y</t>", "\"'", "<t a='&quot;&apos;'>y</t>", "  <t a=\"&quot;'\">y</t>\n"},
@@ -482,15 +479,15 @@ TEST_F(XmlForms, EveryValueIsExportedAsXml) {
          "  <?pi a='say \"hi\" it's'?>\n  <t/>\n"},
     };
     std::vector<std::string> pairs{"--export"};
-    for (const Row& row : rows) {
+    for (const auto& [name, loaded, value, reads, written] : rows) {
         qor::utility::clXML document;
-        document.loadText(row.loaded);
-        if (!row.value.empty()) document.root.getChildren().begin()->searchAttribute("a")->second = row.value;
-        const std::string input = dir.path(row.name + ".xml");
-        const std::string exported = dir.path(row.name + ".export.xml");
-        writeFile(input, row.reads.empty() ? row.loaded : row.reads);
-        EXPECT_TRUE(document.exportFile(exported)) << row.name;
-        EXPECT_EQ(readFile(exported), row.written) << row.name;
+        document.loadText(loaded);
+        if (!value.empty()) document.root.getChildren().begin()->searchAttribute("a")->second = value;
+        const std::string input = dir.path(name + ".xml");
+        const std::string exported = dir.path(name + ".export.xml");
+        writeFile(input, reads.empty() ? loaded : reads);
+        EXPECT_TRUE(document.exportFile(exported)) << name;
+        EXPECT_EQ(readFile(exported), written) << name;
         pairs.push_back(input);
         pairs.push_back(exported);
     }
