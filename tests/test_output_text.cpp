@@ -90,11 +90,8 @@ TEST_F(OutputText, NamesTheEncodingTheDocumentsDeclarationNames) {
 // A host whose text mode ends lines in CR LF gives a CR to each LF but one
 // that already follows a CR, even in a later piece of the text.
 TEST(TextMode, WritesNoLineEndTwice) {
-    struct Case {
-        std::vector<std::string> pieces;
-        std::string withCrLf;
-    };
-    const Case cases[] = {
+    // The pieces, one after the other, and the text written for them with CR LF.
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"a\nb\n"}, "a\r\nb\r\n"},
         {{"alpha\r\nbeta\n"}, "alpha\r\nbeta\r\n"},
         {{"p\r\r\nq"}, "p\r\r\nq"},
@@ -104,15 +101,15 @@ TEST(TextMode, WritesNoLineEndTwice) {
         {{"a\r", "b", "\n"}, "a\rb\r\n"},
         {{"\r\n\r", "\n\rx"}, "\r\n\r\n\rx"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [pieces, withCrLf] : cases) {
         for (const std::string lineEnd : {"\r\n", "\n"}) {
             std::string out, whole;
             bool afterCarriageReturn = false;
-            for (const std::string& piece : c.pieces) {
+            for (const std::string& piece : pieces) {
                 appendTextMode(out, piece, lineEnd, afterCarriageReturn);
                 whole += piece;
             }
-            EXPECT_EQ(out, lineEnd == "\n" ? whole : c.withCrLf) << c.withCrLf;
+            EXPECT_EQ(out, lineEnd == "\n" ? whole : withCrLf) << withCrLf;
         }
     }
 }

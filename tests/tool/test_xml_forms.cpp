@@ -87,14 +87,15 @@ std::string movie(const std::string& head, const std::string& fileAttributes, co
            fileAttributes + "\n" + body + "    </tags>\n  </Header>\n</swf>\n";
 }
 const std::string plainFileAttributes = "<FileAttributes hasMetaData=\"0\" useNetwork=\"1\"/>";
+// Such a movie with the usual declaration and FileAttributes.
+std::string plainMovie(const std::string& body = "") { return movie(declaration, plainFileAttributes, body); }
 
 TEST_F(XmlForms, EveryLegalFormComesOutWellFormedAndTheSame) {
     expectKeptByTheTool({
         {"empty_values",
-         movie(declaration, plainFileAttributes,
-               "      <FrameLabel label=\"\"/>\n      <DoAction>\n        <actions>\n"
-               "          <GetURL url=\"\" target=\"\"/>\n          <PushData><items><StackString value=\"\"/>"
-               "</items></PushData>\n        </actions>\n      </DoAction>\n")},
+         plainMovie("      <FrameLabel label=\"\"/>\n      <DoAction>\n        <actions>\n"
+                    "          <GetURL url=\"\" target=\"\"/>\n          <PushData><items><StackString value=\"\"/>"
+                    "</items></PushData>\n        </actions>\n      </DoAction>\n")},
         {"space_before_slash",
          movie(declaration, "<FileAttributes hasMetaData=\"0\" />", "      <ShowFrame />\n      <a x=\"1\" />\n")},
         {"single_quotes",
@@ -108,13 +109,10 @@ TEST_F(XmlForms, EveryLegalFormComesOutWellFormedAndTheSame) {
         {"spaces_around_equals",
          "<?xml version = \"1.0\" encoding = \"UTF-8\" ?>\n<swf version = \"8\">\n"
          "  <FileAttributes hasMetaData =\"0\" useNetwork= '1'/>\n  <a x = \"1\" y\t=\t\"2\"/>\n</swf>\n"},
-        {"tag_end_in_a_value",
-         movie(declaration, plainFileAttributes,
-               "      <FrameLabel label=\"a>b\"/>\n      <a v='1 > 0' w=\"/>\"/>\n")},
+        {"tag_end_in_a_value", plainMovie("      <FrameLabel label=\"a>b\"/>\n      <a v='1 > 0' w=\"/>\"/>\n")},
         {"cdata",
-         movie(declaration, plainFileAttributes,
-               "      <data><![CDATA[<b>&amp; & ]] ]> </b>]]></data>\n      <data>x <![CDATA[]]> y</data>\n"
-               "      <![CDATA[\n  kept\n]]>\n")},
+         plainMovie("      <data><![CDATA[<b>&amp; & ]] ]> </b>]]></data>\n      <data>x <![CDATA[]]> y</data>\n"
+                    "      <![CDATA[\n  kept\n]]>\n")},
         {"doctype", movie(declaration + "<!DOCTYPE swf>\n", plainFileAttributes, "")},
         {"doctype_with_internal_subset",
          movie(declaration + "<!DOCTYPE swf [\n  <!ENTITY who \"world\">\n  <!ENTITY arrow \"->\">\n"
@@ -126,9 +124,8 @@ TEST_F(XmlForms, EveryLegalFormComesOutWellFormedAndTheSame) {
         {"leading_processing_instruction",
          "<?xml-stylesheet href=\"movie.xsl\"?>\n<swf version=\"8\"><FileAttributes/></swf>\n"},
         {"entities",
-         movie(declaration, plainFileAttributes,
-               "      <t a=\"&amp;&lt;&gt;&quot;&apos;&#65;&#x42;\">&amp; &lt; &gt; &quot; &apos; &#65; &#x42;</t>\n")},
-        {"byte_order_mark", bom + movie(declaration, plainFileAttributes, "")},
+         plainMovie("      <t a=\"&amp;&lt;&gt;&quot;&apos;&#65;&#x42;\">&amp; &lt; &gt; &quot; &apos; &#65; &#x42;</t>\n")},
+        {"byte_order_mark", bom + plainMovie()},
         {"byte_order_mark_without_declaration", bom + movie("", plainFileAttributes, "")},
         {"crlf",
          "<?xml version=\"1.0\"?>\r\n<swf version=\"8\">\r\n  <FileAttributes\r\n    hasMetaData=\"0\"/>\r\n"
@@ -162,16 +159,13 @@ TEST_F(XmlForms, EveryLegalFormComesOutWellFormedAndTheSame) {
                "        </rdf:RDF>\n"
                "      </Metadata>\n")},
         {"empty_elements",
-         movie(declaration, plainFileAttributes,
-               "      <Title></Title>\n      <Label name=\"a\">\n      </Label>\n      <Text>  \r\n  </Text>\n")},
+         plainMovie("      <Title></Title>\n      <Label name=\"a\">\n      </Label>\n      <Text>  \r\n  </Text>\n")},
         {"cdata_only",
-         movie(declaration, plainFileAttributes,
-               "      <Script><![CDATA[ if (a < b) trace(\"x\"); ]]></Script>\n"
-               "      <Script>\n        <![CDATA[\n  kept\n]]>\n      </Script>\n")},
+         plainMovie("      <Script><![CDATA[ if (a < b) trace(\"x\"); ]]></Script>\n"
+                    "      <Script>\n        <![CDATA[\n  kept\n]]>\n      </Script>\n")},
         {"text_ending_in_white_space",
-         movie(declaration, plainFileAttributes,
-               "      <Title>Hello \t</Title>\n      <Caption>two lines\n</Caption>\n"
-               "      <Note>\tindented\n      </Note>\n")},
+         plainMovie("      <Title>Hello \t</Title>\n      <Caption>two lines\n</Caption>\n"
+                    "      <Note>\tindented\n      </Note>\n")},
         {"standalone_declaration",
          "<?xml version='1.0' encoding='utf-8' standalone='yes' ?>\n<swf version=\"8\"><FileAttributes/></swf>"},
     });
@@ -195,7 +189,7 @@ TEST_F(XmlForms, TheRulesChangeElementsOnly) {
 // Whatever stands before the document's own declaration goes with it.
 TEST_F(XmlForms, WhatComesBeforeTheDeclarationIsLeftOut) {
     const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n";
-    const std::string plain = movie(declaration, plainFileAttributes, "");
+    const std::string plain = plainMovie();
     expectKeptByTheTool({
         {"lead_text", plain, "lead text\n"},
         {"lead_tab", plain, "\t"},
