@@ -90,33 +90,30 @@ protected:
 // says so; whatever the name now leads to stays as it was.
 TEST_F(RunRaces, ANameSwappedAfterTheReadIsNotReplaced) {
     const std::string fifo = home + "/fifo";
-    struct Case {
-        const char* name;
-        std::string leadsTo;  // the link the stranger puts at the movie's name; empty: none
-    };
-    const Case cases[] = {
+    // Each case, and the link the stranger puts at the movie's name (empty: none).
+    const std::pair<const char*, std::string> cases[] = {
         {"a link to root's private file", keys},
         {"a link to a FIFO, which would stall a writer", fifo},
         {"a link to the run's own standard output", "/dev/stdout"},
         {"the movie deleted: a new root-owned file would appear", ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, leadsTo] : cases) {
+        SCOPED_TRACE(name);
         writeFileOf(stranger, 0644, input, movie);
         fs::remove(fifo);
         ASSERT_TRUE(asStranger([&] { return mkfifo(fifo.c_str(), 0644) == 0; }));
-        const Outcome outcome = run(input, input, host::STEP_INPUT_READ, [&] {
+        const Outcome outcome = run(input, input, host::STEP_INPUT_READ, [&, &leadsTo = leadsTo] {
             if (unlink(input.c_str()) != 0) return false;
-            return c.leadsTo.empty() || symlink(c.leadsTo.c_str(), input.c_str()) == 0;
+            return leadsTo.empty() || symlink(leadsTo.c_str(), input.c_str()) == 0;
         });
         ASSERT_TRUE(outcome.swapped);
         EXPECT_EQ(outcome.status, 1) << "-1: the run hung";
         EXPECT_EQ(outcome.out, bothChanged + "Can't Write File : " + input + "\n");
         expectKeysUntouched();
-        if (c.leadsTo.empty()) {
+        if (leadsTo.empty()) {
             EXPECT_FALSE(fs::exists(fs::symlink_status(input)));
         } else {
-            EXPECT_EQ(fs::read_symlink(input).string(), c.leadsTo);
+            EXPECT_EQ(fs::read_symlink(input).string(), leadsTo);
         }
         EXPECT_TRUE(fs::is_fifo(fifo));
         fs::remove(input);

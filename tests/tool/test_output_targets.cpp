@@ -33,40 +33,34 @@ protected:
 // A device or a FIFO at OUTPUT takes the content through an ordinary open,
 // and stays what it was; a failed write is reported and nothing is made.
 TEST_F(ToolOutputTargets, DevicesAndPipesAreWrittenThrough) {
-    struct Case {
-        const char* name;
-        mode_t type;
-        dev_t device;
-        std::size_t dataBytes;
-        bool reads;  // for a FIFO: whether its reader reads or hangs up at once
-        int status;
-    };
-    const Case cases[] = {
+    // Each case, the type of OUTPUT, its device, the data block's bytes,
+    // whether a FIFO's reader reads (or hangs up at once), and the status.
+    const std::tuple<const char*, mode_t, dev_t, std::size_t, bool, int> cases[] = {
         {"null device", S_IFCHR, makedev(1, 3), 100, false, 0},
         {"full device", S_IFCHR, makedev(1, 7), 100, false, 1},
         {"FIFO with a reader", S_IFIFO, 0, 1 << 20, true, 0},
         // More than a pipe holds, so the writer meets the closed end.
         {"FIFO whose reader reads a little and hangs up", S_IFIFO, 0, 1 << 20, false, 1},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, type, device, dataBytes, reads, status] : cases) {
+        SCOPED_TRACE(name);
         const std::string out = dir.path("out");
         fs::remove(out);
-        if (c.type == S_IFCHR && geteuid() != 0) continue;  // only root makes devices
-        ASSERT_EQ(mknod(out.c_str(), c.type | 0666, c.device), 0);
-        writeFile(input, movieWithData(c.dataBytes));
+        if (type == S_IFCHR && geteuid() != 0) continue;  // only root makes devices
+        ASSERT_EQ(mknod(out.c_str(), type | 0666, device), 0);
+        writeFile(input, movieWithData(dataBytes));
 
         std::string received;
         std::thread reader;
-        if (c.type == S_IFIFO) {
+        if (type == S_IFIFO) {
             // A second name for the FIFO, so that a reader still waiting
             // for a writer when the run ends can be let go.
             ASSERT_EQ(link(out.c_str(), dir.beside("fifo").c_str()), 0);
-            reader = std::thread([&] {
+            reader = std::thread([&, reads = reads] {
                 std::ifstream fifo(out, std::ios::binary);
                 char first[4096];
-                fifo.read(first, c.reads ? 0 : sizeof first);  // the tool has opened it
-                if (c.reads) received.assign(std::istreambuf_iterator<char>(fifo), std::istreambuf_iterator<char>());
+                fifo.read(first, reads ? 0 : sizeof first);  // the tool has opened it
+                if (reads) received.assign(std::istreambuf_iterator<char>(fifo), std::istreambuf_iterator<char>());
             });
         }
         const RunResult result = run({input, out});
@@ -78,13 +72,13 @@ TEST_F(ToolOutputTargets, DevicesAndPipesAreWrittenThrough) {
         }
 
         EXPECT_FALSE(result.killed);
-        EXPECT_TRUE(endedWith(result, c.status, bothChanged + (c.status ? "Can't Write File : " + out + "\n" : "")));
-        if (c.reads) {
-            EXPECT_EQ(received, patchedWithData(c.dataBytes));
+        EXPECT_TRUE(endedWith(result, status, bothChanged + (status ? "Can't Write File : " + out + "\n" : "")));
+        if (reads) {
+            EXPECT_EQ(received, patchedWithData(dataBytes));
         }
         struct stat after;
         ASSERT_EQ(lstat(out.c_str(), &after), 0);
-        EXPECT_EQ(after.st_mode & S_IFMT, c.type);
+        EXPECT_EQ(after.st_mode & S_IFMT, type);
         EXPECT_EQ(dir.names(true), (Names{"in.xml", "out"}));
     }
 }
