@@ -63,11 +63,9 @@ TEST(Place, ResolvesNameByNameAsTheKernelWould) {
     fs::create_directory(base + "/dir");
     std::ofstream(base + "/dir/file") << "x";
     ASSERT_EQ(::mkfifo((base + "/fifo").c_str(), 0600), 0);
-    fs::create_symlink("dir/file", base + "/link");
-    fs::create_symlink("../dir", base + "/dir/up");
-    fs::create_symlink("nowhere/x", base + "/broken");
-    fs::create_symlink("dir/gone", base + "/dangling");
-    fs::create_symlink("loop", base + "/loop");
+    const std::pair<const char*, const char*> links[] = {
+        {"link", "dir/file"}, {"dir/up", "../dir"}, {"broken", "nowhere/x"}, {"dangling", "dir/gone"}, {"loop", "loop"}};
+    for (const auto& [link, target] : links) fs::create_symlink(target, base + "/" + link);
 
     // A path, relative to base, what it is, and what it resolves to (relative
     // to base; empty: not checked).

@@ -5,7 +5,9 @@
 
 #include <iostream>
 #include <memory>
+#include <functional>
 #include <thread>
+#include <tuple>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -250,12 +252,10 @@ bool refuseSystemCall(long number, int error) {
 // child of the test.
 TEST_F(OutputFile, KeepsTheOldFilesAttributesOrFailsTheReplacement) {
     const std::string acl = accessList(1002, 4, 4, 4);  // user::rw- user:1002:r-- group::r-- mask::r-- other::---
-    const struct {
-        const char* attribute;
-        long refused;  // the system call that sets it
-        std::function<bool(const std::string&)> give;  // to the old file; false: not here
-        std::function<bool(const std::string&)> has;
-    } cases[] = {
+    // Each attribute, the system call that sets it, how the old file is given
+    // it (false: not here), and whether a file has it.
+    using Check = std::function<bool(const std::string&)>;
+    const std::tuple<const char*, long, Check, Check> cases[] = {
         {"access list", SYS_fsetxattr,
          [&](const std::string& path) {
              return ::setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
@@ -272,19 +272,19 @@ TEST_F(OutputFile, KeepsTheOldFilesAttributesOrFailsTheReplacement) {
          [](const std::string& path) { return ownershipOf(path).mode == 0640; }},
     };
     parse("<a/>");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.attribute);
+    for (const auto& [attribute, refused, give, has] : cases) {
+        SCOPED_TRACE(attribute);
         fs::remove(output);
         std::ofstream(output) << "old";
-        if (!c.give(output)) {
-            std::cout << "skipped: this user or file system cannot give a file its " << c.attribute << "\n";
+        if (!give(output)) {
+            std::cout << "skipped: this user or file system cannot give a file its " << attribute << "\n";
             continue;
         }
         EXPECT_TRUE(replaceAt(output));
-        EXPECT_TRUE(c.has(output));
-        const ChildEnd end = runChild([&] { return refuseSystemCall(c.refused, EIO) ? !replaceAt(output) : 2; });
+        EXPECT_TRUE(has(output));
+        const ChildEnd end = runChild([&, refused = refused] { return refuseSystemCall(refused, EIO) ? !replaceAt(output) : 2; });
         if (end.status == 2) GTEST_SKIP() << "no system call filters here";
-        EXPECT_EQ(end.status, 1) << "replaced without its " << c.attribute;
+        EXPECT_EQ(end.status, 1) << "replaced without its " << attribute;
         EXPECT_EQ(readFile(output), declaration + "  <a/>\n");
         EXPECT_EQ(dir.names(), Names{"out.xml"});
     }

@@ -80,14 +80,14 @@ RunResult runTool(const std::vector<std::string>& args, const std::string& stdou
 
 #else
 
-namespace {
-
-// Everything the child needs is made before fork: between fork and exec
-// only async-signal-safe calls are allowed. Standard output goes to
-// stdoutFile unless options give it a descriptor; standard error to
-// stderrFile.
-pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutFile, const RunOptions& options,
-                const std::string& stderrFile) {
+RunResult runTool(const std::vector<std::string>& args, const std::string& stdoutFile, const RunOptions& options) {
+    const std::string stderrFile = stdoutFile + ".err";
+    // Made here, so that a run killed before it opened them reads as silent.
+    if (options.standardOutput < 0) writeFile(stdoutFile, "");
+    writeFile(stderrFile, "");
+    // Everything the child needs is made before fork: between fork and exec
+    // only async-signal-safe calls are allowed. Standard output goes to
+    // stdoutFile unless options give it a descriptor.
     std::vector<char*> argv;
     for (const char* word : std::initializer_list<const char*> SWFUPGRADE_EMULATOR) {
         argv.push_back(const_cast<char*>(word));
@@ -98,7 +98,7 @@ pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutF
     const rlimit fileSize{static_cast<rlim_t>(options.fileSizeLimit), static_cast<rlim_t>(options.fileSizeLimit)};
     const rlimit memory{static_cast<rlim_t>(options.memoryLimit), static_cast<rlim_t>(options.memoryLimit)};
     const std::vector<gid_t> groups(options.strangerGroups.begin(), options.strangerGroups.end());
-    return startChild([&] {
+    const pid_t pid = startChild([&] {
         const bool ready =
             (options.standardOutput >= 0 ? dup2(options.standardOutput, STDOUT_FILENO) == STDOUT_FILENO
                                          : redirect(stdoutFile.c_str())) &&
@@ -111,16 +111,7 @@ pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutF
         if (ready) execv(argv[0], argv.data());
         return 127;
     });
-}
-
-}  // namespace
-
-RunResult runTool(const std::vector<std::string>& args, const std::string& stdoutFile, const RunOptions& options) {
-    const std::string stderrFile = stdoutFile + ".err";
-    // Made here, so that a run killed before it opened them reads as silent.
-    if (options.standardOutput < 0) writeFile(stdoutFile, "");
-    writeFile(stderrFile, "");
-    const ChildEnd end = waitChild(startTool(args, stdoutFile, options, stderrFile), options.killAfter);
+    const ChildEnd end = waitChild(pid, options.killAfter);
     RunResult result;
     result.status = end.status;
     result.killed = end.signal != 0;
