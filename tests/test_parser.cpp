@@ -316,10 +316,6 @@ TEST_F(Loader, RefusesDevicesAndPipes) {
 }
 #endif
 
-}  // namespace
-
-namespace {
-
 // Text loads as a file of the same bytes does: a trailing NUL is content
 // there too, and the document is emptied first.
 TEST_F(Loader, LoadsTextAsAFileOfTheSameBytes) {

@@ -11,6 +11,7 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -73,6 +74,12 @@ std::string accessList(std::uint32_t user, unsigned userPermissions, unsigned gr
                              {0x20, 0, none}};
     std::string bytes(reinterpret_cast<const char*>(&version), 4);
     return bytes.append(reinterpret_cast<const char*>(entries), sizeof entries);
+}
+
+std::string accessListOf(const std::string& path) {
+    std::string kept(256, '\0');
+    const ssize_t size = getxattr(path.c_str(), "system.posix_acl_access", &kept[0], kept.size());
+    return kept.substr(0, size > 0 ? static_cast<std::size_t>(size) : 0);
 }
 #endif
 

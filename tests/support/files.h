@@ -36,6 +36,8 @@ Ownership ownershipOf(const std::string& path);
 // permission as rwx bits.
 std::string accessList(std::uint32_t user, unsigned userPermissions, unsigned groupPermissions,
                        unsigned maskPermissions);
+// The access list at path, as the kernel keeps it; empty where none is.
+std::string accessListOf(const std::string& path);
 #endif
 // Whether anything, even a dangling link, has this name.
 bool exists(const std::string& path);
