@@ -42,8 +42,7 @@ protected:
         if (!canPlayStranger()) GTEST_SKIP() << "playing a second user needs root";
         fs::create_directories(home + "/sub");
         for (const std::string& path : {home, home + "/sub"}) ASSERT_EQ(chown(path.c_str(), stranger, stranger), 0);
-        fs::create_directory(secret);
-        ASSERT_EQ(chmod(secret.c_str(), 0700), 0);
+        makeDirectoryOf(0, 0700, secret);
         writeFileOf(0, 0600, keys, "root's keys\n");
         writeFileOf(stranger, 0644, input, movie);
     }

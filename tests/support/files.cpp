@@ -53,6 +53,12 @@ void writeFileOf(uid_t owner, mode_t mode, const std::string& path, const std::s
     }
 }
 
+void makeDirectoryOf(uid_t owner, mode_t mode, const std::string& path) {
+    if (mkdir(path.c_str(), 0700) != 0 || chown(path.c_str(), owner, owner) != 0 || chmod(path.c_str(), mode) != 0) {
+        throw std::runtime_error("cannot make " + path);
+    }
+}
+
 Ownership ownershipOf(const std::string& path) {
     struct stat info;
     if (lstat(path.c_str(), &info) != 0) return {};

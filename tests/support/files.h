@@ -19,8 +19,10 @@ namespace qor_test {
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 #ifndef _WIN32
-// Writes a file, then gives it to owner (group too) with mode.
+// Writes a file, or makes a directory, then gives it to owner (group too)
+// with mode.
 void writeFileOf(uid_t owner, mode_t mode, const std::string& path, const std::string& bytes);
+void makeDirectoryOf(uid_t owner, mode_t mode, const std::string& path);
 
 // Who owns what stands at path (a link itself, not what it names), and
 // its permission bits; all ones where nothing stands there.

@@ -76,19 +76,15 @@ TEST_F(ToolOutputSecurity, AnotherUsersLinkLeadsOnlyToWhatThatUserOwns) {
     requireStranger();
     makeShared();
     const std::string vault = dir.path("vault");  // root's, which only root may enter
-    fs::create_directory(vault);
-    ASSERT_EQ(chmod(vault.c_str(), 0700), 0);
+    makeDirectoryOf(0, 0700, vault);
     const std::string secret = vault + "/secret.xml";
     writeFileOf(0, 0600, secret, movie);
     const std::string thirdHome = dir.path("third");  // a third user's private movie
-    fs::create_directory(thirdHome);
+    makeDirectoryOf(65533, 0700, thirdHome);
     const std::string thirdMovie = thirdHome + "/movie.xml";
     writeFileOf(65533, 0600, thirdMovie, movie);
-    ASSERT_EQ(chown(thirdHome.c_str(), 65533, 65533), 0);
-    ASSERT_EQ(chmod(thirdHome.c_str(), 0700), 0);
     const std::string strangers = dir.path("strangers.xml");  // the stranger's own
-    writeFile(strangers, movie);
-    ASSERT_EQ(chown(strangers.c_str(), stranger, stranger), 0);
+    writeFileOf(stranger, 0644, strangers, movie);
     const std::string rootsLink = dir.path("roots-link");  // root's own link to its secret
     ASSERT_EQ(symlink(secret.c_str(), rootsLink.c_str()), 0);
 
