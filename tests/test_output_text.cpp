@@ -9,9 +9,7 @@
 
 namespace {
 
-using qor_test::bom;
-using qor_test::declaration;
-using qor_test::hostLines;
+using namespace qor_test;
 using OutputText = qor_test::XmlFixture;
 
 // What the tool would write for the document, and a check that the room

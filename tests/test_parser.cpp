@@ -18,7 +18,7 @@
 
 namespace {
 
-using qor_test::XmlFixture;
+using namespace qor_test;
 
 // Each text, parsed alone, and the tree it must give.
 struct ParseCase {
@@ -35,8 +35,6 @@ protected:
         }
     }
 };
-using qor::utility::clXML;
-using qor::utility::clXMLNode;
 
 // The '/' or '?' just before the '>' ends a name whatever the kind; only
 // the kind's own byte is taken off the attributes.

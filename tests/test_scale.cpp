@@ -15,13 +15,7 @@ using qor::utility::clXMLNodeElement;
 constexpr int depth = 1000000;
 
 using Scale = qor_test::XmlFixture;
-
-std::string repeat(const std::string& piece, std::size_t times) {
-    std::string out;
-    out.reserve(piece.size() * times);
-    for (std::size_t i = 0; i < times; ++i) out += piece;
-    return out;
-}
+using qor_test::repeat;
 
 TEST_F(Scale, ParsesSearchesAndDestroysAMillionNestedTags) {
     parse(repeat("<a>", depth));

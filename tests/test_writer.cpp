@@ -21,8 +21,7 @@
 
 namespace {
 
-using qor::utility::clXML;
-using qor::utility::clXMLNode;
+using namespace qor_test;
 using qor::utility::clXMLNodeComment;
 using qor::utility::clXMLNodeDeclaration;
 using qor::utility::clXMLNodeElement;
@@ -120,17 +119,16 @@ void expectSizeOfExport(const clXML& doc, const std::string& what) {
 // declaration that opens the document at the start of its line. A
 // node's own print, root's too, keeps the layout.
 TEST_F(Writer, WritesTheDocumentsHeadAsXmlAllows) {
-    const std::string& mark = qor_test::bom;
     const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
     const std::pair<std::string, std::string> cases[] = {
         {declaration + "\r\n<a/>", declaration + "\n  <a/>\n"},
-        {mark + declaration + "<a/>", mark + declaration + "\n  <a/>\n"},
-        {mark + "\r\n \t" + declaration + "<a/>", mark + declaration + "\n  <a/>\n"},
-        {mark + "\n<a/>", mark + "\n  <a/>\n"},
-        {mark + "<!--c-->" + declaration, mark + "\n  <!--c-->\n  " + declaration + "\n"},
+        {bom + declaration + "<a/>", bom + declaration + "\n  <a/>\n"},
+        {bom + "\r\n \t" + declaration + "<a/>", bom + declaration + "\n  <a/>\n"},
+        {bom + "\n<a/>", bom + "\n  <a/>\n"},
+        {bom + "<!--c-->" + declaration, bom + "\n  <!--c-->\n  " + declaration + "\n"},
         {"<!--c-->" + declaration + "<a/>", "  <!--c-->\n  " + declaration + "\n  <a/>\n"},
         {"<?xml-stylesheet href=\"s\"?><a/>", "  <?xml-stylesheet href=\"s\"?>\n  <a/>\n"},
-        {mark + "x<a/>", mark + "x\n  <a/>\n"},
+        {bom + "x<a/>", bom + "x\n  <a/>\n"},
         {"", ""},  // an empty document writes nothing, and its export empties the file
     };
     for (const auto& c : cases) {
@@ -139,8 +137,8 @@ TEST_F(Writer, WritesTheDocumentsHeadAsXmlAllows) {
         EXPECT_EQ(exported(), qor_test::hostLines(c.second)) << c.first;
         expectSizeOfExport(doc, c.first);
     }
-    parse(mark + declaration);
-    EXPECT_EQ(printOf(doc.root, 0), mark + "\n  " + declaration + "\n");
+    parse(bom + declaration);
+    EXPECT_EQ(printOf(doc.root, 0), bom + "\n  " + declaration + "\n");
 }
 
 // Every tag writes each attribute as name="value", an empty value too; an
@@ -267,14 +265,6 @@ TEST_F(Writer, FlushesACallersStreamAtEveryLineEnd) {
     EXPECT_EQ(blocks.syncs, 0);
 }
 
-std::string nested(int depth, const std::string& open, const std::string& inner, const std::string& close) {
-    std::string text;
-    for (int i = 0; i < depth; ++i) text += open;
-    text += inner;
-    for (int i = 0; i < depth; ++i) text += close;
-    return text;
-}
-
 TEST_F(Writer, TellsTheSizeOfWhatItWrites) {
     // Each case's name, and how it builds doc.
     auto parsed = [this](const std::string& text) { return [this, text] { parse(text); }; };
@@ -286,7 +276,7 @@ TEST_F(Writer, TellsTheSizeOfWhatItWrites) {
         {"values", parsed("<t a=\"\" b=\"x\" c><s a=\"\" b=\"y\nz\"/><s/><?d a=\"\" b=\"\n\"?></t>")},
         {"text", parsed("<a>one\ntwo\r\nthree\r</a>\n\r\n<b>\r</b>")},
         {"newline in a name", parsed("<a\nb x=\"1\">t</a\nb><c\n/>")},
-        {"deep", parsed(nested(2000, "<d k=\"v\">", "x", "</d>"))},
+        {"deep", parsed(repeat("<d k=\"v\">", 2000) + "x" + repeat("</d>", 2000))},
         {"both quotes",
          [this] {
              doc.root.removeChildren();

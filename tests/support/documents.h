@@ -21,6 +21,14 @@ inline std::string hostLines(const std::string& text) {
 #endif
 }
 
+// piece, times over: the bulk of a large document.
+inline std::string repeat(const std::string& piece, std::size_t times) {
+    std::string out;
+    out.reserve(piece.size() * times);
+    for (std::size_t i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
 // A UTF-8 byte-order mark.
 inline const std::string bom = "\xEF\xBB\xBF";
 // The line the tool puts first.
