@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <tuple>
 
 #include "common/platform.h"
 #include "driver/host.h"
@@ -62,17 +63,13 @@ TEST(Place, ResolvesNameByNameAsTheKernelWould) {
     fs::create_directory(base + "/dir");
     std::ofstream(base + "/dir/file") << "x";
     ASSERT_EQ(::mkfifo((base + "/fifo").c_str(), 0600), 0);
-    fs::create_symlink("dir/file", base + "/link");
-    fs::create_symlink("../dir", base + "/dir/up");
-    fs::create_symlink("nowhere/x", base + "/broken");
-    fs::create_symlink("dir/gone", base + "/dangling");
-    fs::create_symlink("loop", base + "/loop");
+    const std::pair<const char*, const char*> links[] = {
+        {"link", "dir/file"}, {"dir/up", "../dir"}, {"broken", "nowhere/x"}, {"dangling", "dir/gone"}, {"loop", "loop"}};
+    for (const auto& [link, target] : links) fs::create_symlink(target, base + "/" + link);
 
-    const struct {
-        std::string path;
-        host::enPlaceKind kind;
-        std::string resolved;  // relative to base; empty: not checked
-    } cases[] = {
+    // A path, relative to base, what it is, and what it resolves to (relative
+    // to base; empty: not checked).
+    const std::tuple<std::string, host::enPlaceKind, std::string> cases[] = {
         {"dir", host::PLACE_DIRECTORY, "dir"},
         {"dir/file", host::PLACE_REGULAR, "dir/file"},
         {"dir/./file", host::PLACE_REGULAR, "dir/./file"},
@@ -91,13 +88,13 @@ TEST(Place, ResolvesNameByNameAsTheKernelWould) {
         {"loop", host::PLACE_UNREACHABLE, ""},
         {"", host::PLACE_UNREACHABLE, ""},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.path);
+    for (const auto& [relative, kind, resolved] : cases) {
+        SCOPED_TRACE(relative);
         host::clPlace place;
-        const std::string path = c.path.empty() ? "" : base + "/" + c.path;
-        EXPECT_EQ(place.resolve(path), c.kind);
-        if (!c.resolved.empty()) {
-            EXPECT_TRUE(standsFor(place, base + "/" + c.resolved)) << c.resolved;
+        const std::string path = relative.empty() ? "" : base + "/" + relative;
+        EXPECT_EQ(place.resolve(path), kind);
+        if (!resolved.empty()) {
+            EXPECT_TRUE(standsFor(place, base + "/" + resolved)) << resolved;
         }
     }
     host::clPlace own;

@@ -13,8 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <iostream>
-#include <sstream>
+#include <tuple>
 
 #include "driver/run.h"
 #include "support/files.h"
@@ -38,6 +37,12 @@ ssize_t allowedBytes(size_t size, off64_t at) {
     return static_cast<ssize_t>(std::min<off64_t>(static_cast<off64_t>(size), readableBytes - at));
 }
 
+// Whether a map of fd fails, with errno set when it does.
+bool mapRefused(int fd) {
+    if (mapFails && fd >= 0) errno = ENODEV;
+    return mapFails && fd >= 0;
+}
+
 }  // namespace
 
 // The offsets are those of the symbols: long for the plain ones, 64 bits
@@ -49,18 +54,10 @@ ssize_t __real_pread(int, void*, size_t, long);
 ssize_t __real_pread64(int, void*, size_t, off64_t);
 
 void* __wrap_mmap(void* at, size_t size, int protection, int flags, int fd, long offset) {
-    if (mapFails && fd >= 0) {
-        errno = ENODEV;
-        return MAP_FAILED;
-    }
-    return __real_mmap(at, size, protection, flags, fd, offset);
+    return mapRefused(fd) ? MAP_FAILED : __real_mmap(at, size, protection, flags, fd, offset);
 }
 void* __wrap_mmap64(void* at, size_t size, int protection, int flags, int fd, off64_t offset) {
-    if (mapFails && fd >= 0) {
-        errno = ENODEV;
-        return MAP_FAILED;
-    }
-    return __real_mmap64(at, size, protection, flags, fd, offset);
+    return mapRefused(fd) ? MAP_FAILED : __real_mmap64(at, size, protection, flags, fd, offset);
 }
 ssize_t __wrap_pread(int fd, void* buffer, size_t size, long at) {
     const ssize_t allowed = allowedBytes(size, at);
@@ -83,44 +80,40 @@ TEST(InputRead, AReadCutShortOrFailingLoadsNothingAndChangesNothing) {
     const ScratchDir dir;
     const std::string path = dir.path("movie.xml");
 
-    const struct {
-        const char* name;
-        int error;
-        off64_t readable;
-        int status;
-    } cases[] = {
+    // What the reads do (the error they fail with, the bytes they end at),
+    // and the run's status.
+    const std::tuple<const char*, int, off64_t, int> cases[] = {
         {"read whole", 0, -1, 0},
         {"read ends at half the file", 0, static_cast<off64_t>(movie.size() / 2), 1},
         {"read ends one byte short", 0, static_cast<off64_t>(movie.size() - 1), 1},
         {"read fails", EIO, -1, 1},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, error, readable, expected] : cases) {
+        SCOPED_TRACE(name);
         writeFile(path, movie);
         struct stat before;
         ASSERT_EQ(::stat(path.c_str(), &before), 0);
 
-        std::ostringstream out;
-        std::streambuf* const standardOutput = std::cout.rdbuf(out.rdbuf());
+        ::testing::internal::CaptureStdout();
         qor::utility::clXML document;
         mapFails = true;
-        readError = c.error;
-        readableBytes = c.readable;
+        readError = error;
+        readableBytes = readable;
         const int status = runUpgrade(document, path, path);
         mapFails = false;
         readError = 0;
         readableBytes = -1;
-        std::cout.rdbuf(standardOutput);
+        const std::string said = ::testing::internal::GetCapturedStdout();
 
-        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(status, expected);
         const std::string now = readFile(path);
         struct stat after;
         ASSERT_EQ(::stat(path.c_str(), &after), 0);
-        if (c.status == 0) {
+        if (expected == 0) {
             EXPECT_TRUE(now != movie) << "not upgraded";
             continue;
         }
-        EXPECT_EQ(out.str(), "Can't Open File : " + path + "\n");
+        EXPECT_EQ(said, "Can't Open File : " + path + "\n");
         EXPECT_FALSE(document.isLoad());
         EXPECT_TRUE(now == movie) << "the file changed";
         EXPECT_EQ(after.st_ino, before.st_ino);

@@ -5,7 +5,9 @@
 
 #include <iostream>
 #include <memory>
+#include <functional>
 #include <thread>
+#include <tuple>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -32,7 +34,6 @@
 #include "driver/run.h"
 #include "support/documents.h"
 #include "support/files.h"
-#include "support/scratch_dir.h"
 #include "support/seams.h"
 #include "xml_fixture.h"
 
@@ -49,7 +50,6 @@ protected:
         return replaceOutputFile(doc, place, nullptr) == OUTPUT_WRITTEN;
     }
 
-    ScratchDir dir;
     const std::string output = dir.path("out.xml");
 };
 
@@ -152,8 +152,7 @@ TEST_F(OutputFile, ASwappedTemporaryFileChangesNothingElsewhere) {
     }
     const std::string victim = dir.path("victim");
     std::string temporary;
-    std::ofstream(victim) << "secret";
-    ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
+    writeFileOf(::geteuid(), 0600, victim, "secret");
     const StepHook hook([&](host::enStep step, host::tyStepFile file) {
         if (step != host::STEP_SET_ATTRIBUTES) return;
         temporary = pathOf(file);
@@ -253,21 +252,15 @@ bool refuseSystemCall(long number, int error) {
 // child of the test.
 TEST_F(OutputFile, KeepsTheOldFilesAttributesOrFailsTheReplacement) {
     const std::string acl = accessList(1002, 4, 4, 4);  // user::rw- user:1002:r-- group::r-- mask::r-- other::---
-    const struct {
-        const char* attribute;
-        long refused;  // the system call that sets it
-        std::function<bool(const std::string&)> give;  // to the old file; false: not here
-        std::function<bool(const std::string&)> has;
-    } cases[] = {
+    // Each attribute, the system call that sets it, how the old file is given
+    // it (false: not here), and whether a file has it.
+    using Check = std::function<bool(const std::string&)>;
+    const std::tuple<const char*, long, Check, Check> cases[] = {
         {"access list", SYS_fsetxattr,
          [&](const std::string& path) {
              return ::setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
          },
-         [&](const std::string& path) {
-             std::string kept(256, '\0');
-             const ssize_t size = ::getxattr(path.c_str(), "system.posix_acl_access", &kept[0], kept.size());
-             return size > 0 && kept.substr(0, static_cast<std::size_t>(size)) == acl;
-         }},
+         [&](const std::string& path) { return accessListOf(path) == acl; }},
         {"owner and group", SYS_fchown,
          [](const std::string& path) { return ::geteuid() == 0 && ::chown(path.c_str(), 12345, 23456) == 0; },
          [](const std::string& path) { return ownershipOf(path).owner == 12345 && ownershipOf(path).group == 23456; }},
@@ -275,19 +268,19 @@ TEST_F(OutputFile, KeepsTheOldFilesAttributesOrFailsTheReplacement) {
          [](const std::string& path) { return ownershipOf(path).mode == 0640; }},
     };
     parse("<a/>");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.attribute);
+    for (const auto& [attribute, refused, give, has] : cases) {
+        SCOPED_TRACE(attribute);
         fs::remove(output);
         std::ofstream(output) << "old";
-        if (!c.give(output)) {
-            std::cout << "skipped: this user or file system cannot give a file its " << c.attribute << "\n";
+        if (!give(output)) {
+            std::cout << "skipped: this user or file system cannot give a file its " << attribute << "\n";
             continue;
         }
         EXPECT_TRUE(replaceAt(output));
-        EXPECT_TRUE(c.has(output));
-        const ChildEnd end = runChild([&] { return refuseSystemCall(c.refused, EIO) ? !replaceAt(output) : 2; });
+        EXPECT_TRUE(has(output));
+        const ChildEnd end = runChild([&, refused = refused] { return refuseSystemCall(refused, EIO) ? !replaceAt(output) : 2; });
         if (end.status == 2) GTEST_SKIP() << "no system call filters here";
-        EXPECT_EQ(end.status, 1) << "replaced without its " << c.attribute;
+        EXPECT_EQ(end.status, 1) << "replaced without its " << attribute;
         EXPECT_EQ(readFile(output), declaration + "  <a/>\n");
         EXPECT_EQ(dir.names(), Names{"out.xml"});
     }

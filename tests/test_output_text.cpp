@@ -4,16 +4,13 @@
 
 #include "driver/host.h"
 #include "driver/output_text.h"
-#include "host_lines.h"
+#include "support/documents.h"
 #include "xml_fixture.h"
 
 namespace {
 
-using qor_test::hostLines;
+using namespace qor_test;
 using OutputText = qor_test::XmlFixture;
-
-const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-const std::string bom = "\xEF\xBB\xBF";
 
 // What the tool would write for the document, and a check that the room
 // it sets aside is exactly that.
@@ -28,11 +25,8 @@ std::string replacement(const qor::utility::clXML& document) {
 // line, with whatever comes before it; so does a byte-order mark before the
 // first markup. Every other head is kept.
 TEST_F(OutputText, ReplacesOnlyTheDocumentsOwnDeclaration) {
-    struct Case {
-        std::string input;
-        std::string body;  // after the declaration line, before the host's line ends
-    };
-    const Case cases[] = {
+    // Each input, and what follows the declaration line, before the host's line ends.
+    const std::pair<std::string, std::string> cases[] = {
         {"<?xml version=\"1.0\"?>\n<swf/>", "\n  <swf/>\n"},
         {"<?xml version='1.0' standalone=\"yes\" ?><swf/>", "\n  <swf/>\n"},
         {"<swf><a/></swf>", "  <swf>\n    <a/>\n  </swf>\n"},
@@ -56,20 +50,17 @@ TEST_F(OutputText, ReplacesOnlyTheDocumentsOwnDeclaration) {
         {std::string(5000, 'x') + "<?xml version=\"" + std::string(5000, 'v') + "\"?><a/>", "\n  <a/>\n"},
         {"<?xml version=\"" + std::string(5000, 'v') + "\"?><a/>", "\n  <a/>\n"},
     };
-    for (const Case& c : cases) {
-        parse(c.input);
-        EXPECT_EQ(replacement(doc), declaration + hostLines(c.body)) << c.input;
+    for (const auto& [input, body] : cases) {
+        parse(input);
+        EXPECT_EQ(replacement(doc), declaration + hostLines(body)) << input;
     }
     EXPECT_EQ(replacement(qor::utility::clXML()), declaration);
 }
 
 // The bytes are never converted, so the line names the encoding they are in.
 TEST_F(OutputText, NamesTheEncodingTheDocumentsDeclarationNames) {
-    struct Case {
-        std::string declaration;
-        std::string named;
-    };
-    const Case cases[] = {
+    // Each declaration, and the encoding the line names for it.
+    const std::pair<std::string, std::string> cases[] = {
         {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", "ISO-8859-1"},
         {"<?xml version='1.0' encoding='windows-1252'?>", "windows-1252"},
         {"<?xml version=\"1.0\" encoding = \"Shift_JIS\" ?>", "Shift_JIS"},
@@ -84,24 +75,21 @@ TEST_F(OutputText, NamesTheEncodingTheDocumentsDeclarationNames) {
         {"<?xml-stylesheet encoding=\"ISO-8859-1\"?>", "UTF-8"},         // not the document's own
         {"lead\t<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", "ISO-8859-1"},
     };
-    for (const Case& c : cases) {
-        parse(c.declaration + "<swf version=\"10\">\xE9</swf>");
+    for (const auto& [head, named] : cases) {
+        parse(head + "<swf version=\"10\">\xE9</swf>");
         const std::string written = replacement(doc);
         EXPECT_EQ(written.substr(0, written.find('\n') + 1),
-                  "<?xml version=\"1.0\" encoding=\"" + c.named + "\"?>\n")
-            << c.declaration;
-        EXPECT_NE(written.find("\xE9"), std::string::npos) << c.declaration;
+                  "<?xml version=\"1.0\" encoding=\"" + named + "\"?>\n")
+            << head;
+        EXPECT_NE(written.find("\xE9"), std::string::npos) << head;
     }
 }
 
 // A host whose text mode ends lines in CR LF gives a CR to each LF but one
 // that already follows a CR, even in a later piece of the text.
 TEST(TextMode, WritesNoLineEndTwice) {
-    struct Case {
-        std::vector<std::string> pieces;
-        std::string withCrLf;
-    };
-    const Case cases[] = {
+    // The pieces, one after the other, and the text written for them with CR LF.
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"a\nb\n"}, "a\r\nb\r\n"},
         {{"alpha\r\nbeta\n"}, "alpha\r\nbeta\r\n"},
         {{"p\r\r\nq"}, "p\r\r\nq"},
@@ -111,15 +99,15 @@ TEST(TextMode, WritesNoLineEndTwice) {
         {{"a\r", "b", "\n"}, "a\rb\r\n"},
         {{"\r\n\r", "\n\rx"}, "\r\n\r\n\rx"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [pieces, withCrLf] : cases) {
         for (const std::string lineEnd : {"\r\n", "\n"}) {
             std::string out, whole;
             bool afterCarriageReturn = false;
-            for (const std::string& piece : c.pieces) {
+            for (const std::string& piece : pieces) {
                 appendTextMode(out, piece, lineEnd, afterCarriageReturn);
                 whole += piece;
             }
-            EXPECT_EQ(out, lineEnd == "\n" ? whole : c.withCrLf) << c.withCrLf;
+            EXPECT_EQ(out, lineEnd == "\n" ? whole : withCrLf) << withCrLf;
         }
     }
 }

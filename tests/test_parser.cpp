@@ -3,6 +3,7 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <tuple>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -15,12 +16,11 @@
 #endif
 
 #include "support/files.h"
-#include "support/scratch_dir.h"
 #include "xml_fixture.h"
 
 namespace {
 
-using qor_test::XmlFixture;
+using namespace qor_test;
 
 // Each text, parsed alone, and the tree it must give.
 struct ParseCase {
@@ -37,8 +37,6 @@ protected:
         }
     }
 };
-using qor::utility::clXML;
-using qor::utility::clXMLNode;
 
 // The '/' or '?' just before the '>' ends a name whatever the kind; only
 // the kind's own byte is taken off the attributes.
@@ -214,10 +212,8 @@ TEST_F(Parser, ReadsAttributeTextOnItsOwn) {
 
     clXMLNode::tyAttribute pairs[4] = {{"", ""}, {"", ""}, {"", ""}, {"kept", "as it was"}};
     doc.parseAttributes(pairs, 4, piece.data(), piece.data() + piece.size());
-    EXPECT_EQ(pairs[0], (clXMLNode::tyAttribute{"k", "v=w"}));
-    EXPECT_EQ(pairs[1], (clXMLNode::tyAttribute{"x", ""}));
-    EXPECT_EQ(pairs[2], (clXMLNode::tyAttribute{"y", ""}));
-    EXPECT_EQ(pairs[3], (clXMLNode::tyAttribute{"kept", "as it was"}));
+    EXPECT_EQ(clXMLNode::tyAttributeList(pairs, pairs + 4),
+              (clXMLNode::tyAttributeList{{"k", "v=w"}, {"x", ""}, {"y", ""}, {"kept", "as it was"}}));
     doc.parseAttributes(pairs, 1, blank.data(), blank.data());
     doc.parseAttributes(nullptr, 1, piece.data(), piece.data() + piece.size());
     // An open quote runs to the end of the text.
@@ -228,26 +224,21 @@ TEST_F(Parser, ReadsAttributeTextOnItsOwn) {
 
 TEST_F(Parser, ReportsTheEndOfEachItem) {
     const std::string text = std::string("<a b=\"1\">text</a>") + '\0';
-    struct Case {
-        std::string text;
-        clXMLNode::enType type;
-        std::string key;
-        std::size_t next;
-    };
-    const Case cases[] = {
+    // Bytes, and the kind, key and end of the item they start with.
+    const std::tuple<std::string, clXMLNode::enType, std::string, std::size_t> cases[] = {
         {text, clXMLNode::TYPE_TAG, "a", 9},
         // The byte at start is taken for the '<' and never read, nor any before it.
         {">>" + std::string(100, 'x'), clXMLNode::TYPE_TAG, "", 2},
         // A CDATA section is one item, read as character data.
         {std::string("<![CDATA[<a>]]><b/>") + '\0', clXMLNode::TYPE_ELEMENT, "<![CDATA[<a>]]>", 15},
     };
-    for (const Case& c : cases) {
+    for (const auto& [bytes, type, key, end] : cases) {
         std::size_t next = 0;
-        const std::unique_ptr<clXMLNode> item(doc.parseTag(&next, c.text, 0));
-        ASSERT_NE(item, nullptr) << c.text;
-        EXPECT_EQ(item->getType(), c.type) << c.text;
-        EXPECT_EQ(item->getTag(), c.key) << c.text;
-        EXPECT_EQ(next, c.next) << c.text;
+        const std::unique_ptr<clXMLNode> item(doc.parseTag(&next, bytes, 0));
+        ASSERT_NE(item, nullptr) << bytes;
+        EXPECT_EQ(item->getType(), type) << bytes;
+        EXPECT_EQ(item->getTag(), key) << bytes;
+        EXPECT_EQ(next, end) << bytes;
     }
 
     std::size_t next = 0;
@@ -265,8 +256,6 @@ protected:
         qor_test::writeFile(dir.path(name), bytes);
         return dir.path(name);
     }
-
-    qor_test::ScratchDir dir;
 };
 
 // Every byte of a file, NUL among them; an item left open runs to the end
@@ -281,15 +270,13 @@ TEST_F(Loader, ReadsAFileByteForByte) {
 }
 
 TEST_F(Loader, EmptiesTheDocumentWhenAFileDoesNotLoad) {
-    doc.load(write("m.xml", "<a/>"));
-    ASSERT_TRUE(doc.isLoad());
-    doc.load(dir.path("missing.xml"));
-    EXPECT_FALSE(doc.isLoad());
-    doc.load(write("m.xml", "<a/>"));
-    doc.load(dir.path());  // a directory opens as a stream on this host
-    EXPECT_FALSE(doc.isLoad());
-    doc.load(write("empty.xml", ""));
-    EXPECT_FALSE(doc.isLoad());
+    // A directory opens as a stream on this host.
+    for (const std::string& path : {dir.path("missing.xml"), dir.path(), write("empty.xml", "")}) {
+        doc.load(write("m.xml", "<a/>"));
+        ASSERT_TRUE(doc.isLoad());
+        doc.load(path);
+        EXPECT_FALSE(doc.isLoad()) << path;
+    }
 }
 
 TEST_F(Loader, ReadsALargeFileAsTheSameBytesInMemory) {
@@ -315,9 +302,6 @@ TEST_F(Loader, ReplacesTheWholeTreeOnEachLoad) {
     EXPECT_EQ(tree(), "S[b]\nS[c]\n");
 }
 
-}  // namespace
-
-namespace {
 
 // Text loads as a file of the same bytes does: a trailing NUL is content
 // there too, and the document is emptied first.
@@ -357,12 +341,8 @@ TEST_F(Loader, SaysWhyALoadEnded) {
     // A node of the endless zero device, made here, which is never read to an end.
     const bool madeDevice = ::mknod(zeros.c_str(), S_IFCHR | 0600, makedev(1, 5)) == 0;
     if (!madeDevice) std::cout << "not root: no device is made, and its row loads the pipe\n";
-    struct Case {
-        const char* what;
-        std::function<void(clXML&)> load;
-        clXML::enLoadResult result;
-    };
-    const Case cases[] = {
+    // What is loaded, how, and the result that tells it.
+    const std::tuple<const char*, std::function<void(clXML&)>, clXML::enLoadResult> cases[] = {
         {"a file", [&](clXML& d) { d.load(markup); }, clXML::LOAD_OK},
         {"text", [](clXML& d) { d.loadText("<a/>"); }, clXML::LOAD_OK},
         {"a missing file", [&](clXML& d) { d.load(dir.path("missing.xml")); }, clXML::LOAD_CANNOT_OPEN},
@@ -381,11 +361,11 @@ TEST_F(Loader, SaysWhyALoadEnded) {
         {"no markup", [&](clXML& d) { d.load(write("blank.xml", " \r\n")); }, clXML::LOAD_NO_MARKUP},
         {"no text", [](clXML& d) { d.loadText(""); }, clXML::LOAD_NO_MARKUP},
     };
-    for (const Case& c : cases) {
+    for (const auto& [what, load, result] : cases) {
         doc.loadText("<old/>");
-        c.load(doc);
-        EXPECT_EQ(doc.getLoadResult(), c.result) << c.what;
-        EXPECT_EQ(doc.isLoad(), c.result == clXML::LOAD_OK) << c.what;
+        load(doc);
+        EXPECT_EQ(doc.getLoadResult(), result) << what;
+        EXPECT_EQ(doc.isLoad(), result == clXML::LOAD_OK) << what;
     }
     EXPECT_EQ(clXML().getLoadResult(), clXML::LOAD_NO_MARKUP);
 #if defined(__SANITIZE_ADDRESS__)

@@ -15,6 +15,17 @@ protected:
 
     std::string output() const { return captured.str(); }
 
+    // Each document, parsed alone, the rule leaves as it is, silently.
+    void expectLeftAlone(bool (*rule)(qor::utility::clXML&), std::initializer_list<const char*> documents) {
+        for (const char* text : documents) {
+            parse(text);
+            const std::string before = tree();
+            EXPECT_FALSE(rule(doc)) << text;
+            EXPECT_EQ(tree(), before);
+        }
+        EXPECT_EQ(output(), "");
+    }
+
     std::ostringstream captured;
     std::streambuf* saved = nullptr;
 };
@@ -29,15 +40,9 @@ TEST_F(Rules, RaisesVersionsSixToEightToTen) {
 }
 
 TEST_F(Rules, LeavesEveryOtherVersionAlone) {
-    for (const char* swf : {"<swf version=\"10\"/>", "<swf version=\"9\"/>", "<swf version=\"6.0\"/>",
-                            "<swf version=\"\"/>", "<swf version=\" 8\"/>", "<swf version=08 />",
-                            "<swf Version=\"8\"/>", "<swf/>", "<SWF version=\"8\"/>", "<a/>"}) {
-        parse(swf);
-        const std::string before = tree();
-        EXPECT_FALSE(changeSwfTag(doc)) << swf;
-        EXPECT_EQ(tree(), before);
-    }
-    EXPECT_EQ(output(), "");
+    expectLeftAlone(changeSwfTag, {"<swf version=\"10\"/>", "<swf version=\"9\"/>", "<swf version=\"6.0\"/>",
+                                   "<swf version=\"\"/>", "<swf version=\" 8\"/>", "<swf version=08 />",
+                                   "<swf Version=\"8\"/>", "<swf/>", "<SWF version=\"8\"/>", "<a/>"});
 }
 
 TEST_F(Rules, ExaminesOnlyTheFirstSwfAndItsFirstVersion) {
@@ -59,24 +64,15 @@ TEST_F(Rules, AppendsAllowAbcAsTheLastAttribute) {
 }
 
 TEST_F(Rules, NeverTouchesAnExistingAllowAbc) {
-    for (const char* element : {"<FileAttributes allowABC=\"0\"/>", "<FileAttributes allowABC=\"1\"/>",
-                                "<FileAttributes x=\"1\" allowABC />", "<swf/>"}) {
-        parse(element);
-        const std::string before = tree();
-        EXPECT_FALSE(changeFileAttributesTag(doc)) << element;
-        EXPECT_EQ(tree(), before);
-    }
-    EXPECT_EQ(output(), "");
+    expectLeftAlone(changeFileAttributesTag, {"<FileAttributes allowABC=\"0\"/>", "<FileAttributes allowABC=\"1\"/>",
+                                              "<FileAttributes x=\"1\" allowABC />", "<swf/>"});
 }
 
 // A text, a comment or an instruction of the same name is no element:
 // each rule changes the first element of its name, or nothing.
 TEST_F(Rules, ChangeOnlyElements) {
-    struct Case {
-        std::string input;
-        std::string changed;  // the tree after both rules
-    };
-    const Case cases[] = {
+    // Each input, and its tree after both rules.
+    const std::pair<std::string, std::string> cases[] = {
         {"<swf version=\"7\"><Label>FileAttributes</Label><FileAttributes a=\"1\"/></swf>",
          "T[swf] [version=10]\n  T[Label]\n    D[FileAttributes]\n  S[FileAttributes] [a=1] [allowABC=1]\n"},
         {"<?swf version=\"7\"?><swf version=\"7\"><FileAttributes/></swf>",
@@ -88,12 +84,12 @@ TEST_F(Rules, ChangeOnlyElements) {
         {"<a>swf</a><?swf version=\"7\"?><!--FileAttributes-->",
          "T[a]\n  D[swf]\nP[swf] [version=7]\nC[FileAttributes]\n"},
     };
-    for (const Case& c : cases) {
-        parse(c.input);
-        const bool changed = c.changed.find("allowABC") != std::string::npos;
-        EXPECT_EQ(changeSwfTag(doc), changed) << c.input;
-        EXPECT_EQ(changeFileAttributesTag(doc), changed) << c.input;
-        EXPECT_EQ(tree(), c.changed) << c.input;
+    for (const auto& [input, after] : cases) {
+        parse(input);
+        const bool changed = after.find("allowABC") != std::string::npos;
+        EXPECT_EQ(changeSwfTag(doc), changed) << input;
+        EXPECT_EQ(changeFileAttributesTag(doc), changed) << input;
+        EXPECT_EQ(tree(), after) << input;
     }
 }
 

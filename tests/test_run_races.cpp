@@ -34,29 +34,6 @@ struct Outcome {
     std::string out;  // its messages, and anything else it wrote there
 };
 
-// The run of `swfupgrade input output` as root, with the stranger's swap
-// at its step, in a child with its standard output in a file. The child
-// exits with the run's status, plus 10 when the swap was not made.
-Outcome runWithSwap(const std::string& input, const std::string& output, host::enStep step,
-                    const std::function<bool()>& swap, const std::string& stdoutFile) {
-    const ChildEnd end = runChild([&] {
-        bool swapped = false;
-        const StepHook hook([&](host::enStep now, host::tyStepFile) {
-            if (now == step && !swapped) swapped = asStranger(swap);
-        });
-        if (!redirect(stdoutFile.c_str())) return 127;
-        qor::utility::clXML document;
-        const int status = runUpgrade(document, input, output);
-        std::cout.flush();
-        return swapped ? status : status + 10;
-    }, std::chrono::seconds(10));
-    Outcome outcome;
-    outcome.status = end.status < 0 ? -1 : end.status % 10;
-    outcome.swapped = end.status >= 0 && end.status < 10;
-    outcome.out = readFile(stdoutFile);
-    return outcome;
-}
-
 // A tree the stranger owns, home/, beside a directory only root may
 // enter, private/, which holds root's files.
 class RunRaces : public ::testing::Test {
@@ -65,14 +42,32 @@ protected:
         if (!canPlayStranger()) GTEST_SKIP() << "playing a second user needs root";
         fs::create_directories(home + "/sub");
         for (const std::string& path : {home, home + "/sub"}) ASSERT_EQ(chown(path.c_str(), stranger, stranger), 0);
-        fs::create_directory(secret);
-        ASSERT_EQ(chmod(secret.c_str(), 0700), 0);
+        makeDirectoryOf(0, 0700, secret);
         writeFileOf(0, 0600, keys, "root's keys\n");
         writeFileOf(stranger, 0644, input, movie);
     }
 
-    Outcome run(const std::string& in, const std::string& out, host::enStep step, std::function<bool()> action) {
-        return runWithSwap(in, out, step, action, dir.beside("stdout"));
+    // The run of `swfupgrade in out` as root, with the stranger's swap at
+    // its step, in a child with its standard output in a file. The child
+    // exits with the run's status, plus 10 when the swap was not made.
+    Outcome run(const std::string& in, const std::string& out, host::enStep step, const std::function<bool()>& swap) {
+        const std::string stdoutFile = dir.beside("stdout");
+        const ChildEnd end = runChild([&] {
+            bool swapped = false;
+            const StepHook hook([&](host::enStep now, host::tyStepFile) {
+                if (now == step && !swapped) swapped = asStranger(swap);
+            });
+            if (!redirect(stdoutFile.c_str())) return 127;
+            qor::utility::clXML document;
+            const int status = runUpgrade(document, in, out);
+            std::cout.flush();
+            return swapped ? status : status + 10;
+        }, std::chrono::seconds(10));
+        Outcome outcome;
+        outcome.status = end.status < 0 ? -1 : end.status % 10;
+        outcome.swapped = end.status >= 0 && end.status < 10;
+        outcome.out = readFile(stdoutFile);
+        return outcome;
     }
 
     // Root's private file is as it was.
@@ -94,33 +89,30 @@ protected:
 // says so; whatever the name now leads to stays as it was.
 TEST_F(RunRaces, ANameSwappedAfterTheReadIsNotReplaced) {
     const std::string fifo = home + "/fifo";
-    struct Case {
-        const char* name;
-        std::string leadsTo;  // the link the stranger puts at the movie's name; empty: none
-    };
-    const Case cases[] = {
+    // Each case, and the link the stranger puts at the movie's name (empty: none).
+    const std::pair<const char*, std::string> cases[] = {
         {"a link to root's private file", keys},
         {"a link to a FIFO, which would stall a writer", fifo},
         {"a link to the run's own standard output", "/dev/stdout"},
         {"the movie deleted: a new root-owned file would appear", ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, leadsTo] : cases) {
+        SCOPED_TRACE(name);
         writeFileOf(stranger, 0644, input, movie);
         fs::remove(fifo);
         ASSERT_TRUE(asStranger([&] { return mkfifo(fifo.c_str(), 0644) == 0; }));
-        const Outcome outcome = run(input, input, host::STEP_INPUT_READ, [&] {
+        const Outcome outcome = run(input, input, host::STEP_INPUT_READ, [&, &leadsTo = leadsTo] {
             if (unlink(input.c_str()) != 0) return false;
-            return c.leadsTo.empty() || symlink(c.leadsTo.c_str(), input.c_str()) == 0;
+            return leadsTo.empty() || symlink(leadsTo.c_str(), input.c_str()) == 0;
         });
         ASSERT_TRUE(outcome.swapped);
         EXPECT_EQ(outcome.status, 1) << "-1: the run hung";
         EXPECT_EQ(outcome.out, bothChanged + "Can't Write File : " + input + "\n");
         expectKeysUntouched();
-        if (c.leadsTo.empty()) {
+        if (leadsTo.empty()) {
             EXPECT_FALSE(fs::exists(fs::symlink_status(input)));
         } else {
-            EXPECT_EQ(fs::read_symlink(input).string(), c.leadsTo);
+            EXPECT_EQ(fs::read_symlink(input).string(), leadsTo);
         }
         EXPECT_TRUE(fs::is_fifo(fifo));
         fs::remove(input);

@@ -3,9 +3,8 @@
 // Each must finish within the CTest timeout set for this suite.
 #include <gtest/gtest.h>
 
-#include "host_lines.h"
+#include "support/documents.h"
 #include "support/files.h"
-#include "support/scratch_dir.h"
 #include "xml_fixture.h"
 
 namespace {
@@ -16,13 +15,7 @@ using qor::utility::clXMLNodeElement;
 constexpr int depth = 1000000;
 
 using Scale = qor_test::XmlFixture;
-
-std::string repeat(const std::string& piece, std::size_t times) {
-    std::string out;
-    out.reserve(piece.size() * times);
-    for (std::size_t i = 0; i < times; ++i) out += piece;
-    return out;
-}
+using qor_test::repeat;
 
 TEST_F(Scale, ParsesSearchesAndDestroysAMillionNestedTags) {
     parse(repeat("<a>", depth));
@@ -49,7 +42,6 @@ TEST_F(Scale, PrintsAndExportsAMillionDeepChain) {
     }
     const std::string expected = repeat("t\n", depth);
     EXPECT_TRUE(printed() == expected);
-    const qor_test::ScratchDir dir;
     doc.exportFile(dir.path("chain.xml"));
     // No diff of a million lines.
     EXPECT_TRUE(qor_test::readFile(dir.path("chain.xml")) == qor_test::hostLines(expected));
@@ -87,12 +79,10 @@ TEST_F(Scale, ReadsMillionsOfItemsWhoseEndIsMissingInOnePass) {
     // Every tag's walk meets a '<' only outside quotes and ends inside one.
     parse(repeat("<a \">\" ", 1000000) + "\"");
     EXPECT_EQ(doc.find("a")->getAttribute(), (clXMLNode::tyAttributeList{{"\"", ""}}));
-    parse(repeat("<!x[>", 1000000));
-    EXPECT_EQ(doc.find("<!x[>")->getType(), clXMLNode::TYPE_ELEMENT);
-    parse(repeat("<!DOCTYPE a [>", 1000000));
-    EXPECT_EQ(doc.find("<!DOCTYPE a [>")->getType(), clXMLNode::TYPE_ELEMENT);
-    parse(repeat("<![CDATA[>", 1000000));
-    EXPECT_EQ(doc.find("<![CDATA[>")->getType(), clXMLNode::TYPE_ELEMENT);
+    for (const std::string item : {"<!x[>", "<!DOCTYPE a [>", "<![CDATA[>"}) {
+        parse(repeat(item, 1000000));
+        EXPECT_EQ(doc.find(item)->getType(), clXMLNode::TYPE_ELEMENT) << item;
+    }
 }
 
 }  // namespace

@@ -12,18 +12,18 @@ namespace {
 using qor::utility::clXMLNode;
 using Tree = qor::common::clMultiTree<std::string>;
 
-Tree* leaf(const std::string& key) {
+// A new node of key, the last child of parent.
+Tree* add(Tree& parent, const std::string& key) {
     Tree* node = new Tree;
     node->key = key;
+    parent.addChild(node);
     return node;
 }
 
 TEST(MultiTree, LinksChildrenInOrder) {
     Tree root;
-    Tree* a = leaf("a");
-    Tree* b = leaf("b");
-    root.addChild(a);
-    root.addChild(b);
+    Tree* a = add(root, "a");
+    Tree* b = add(root, "b");
     EXPECT_EQ(root.getFirstChild(), a);
     EXPECT_EQ(root.getLastChild(), b);
     EXPECT_EQ(a->getNextSibling(), b);
@@ -35,12 +35,9 @@ TEST(MultiTree, LinksChildrenInOrder) {
 
 TEST(MultiTree, FindsTheFirstMatchInPreorder) {
     Tree root;
-    Tree* first = leaf("first");
-    Tree* second = leaf("x");
-    root.addChild(first);
-    root.addChild(second);
-    Tree* grandchild = leaf("x");
-    first->addChild(grandchild);
+    Tree* first = add(root, "first");
+    add(root, "x");
+    Tree* grandchild = add(*first, "x");
     EXPECT_EQ(root.find("x"), grandchild);
     EXPECT_EQ(root.find(""), &root);
     EXPECT_EQ(root.find("X"), nullptr);
@@ -52,9 +49,8 @@ TEST(MultiTree, FindsTheFirstMatchInPreorder) {
 
 TEST(MultiTree, RemovesChildrenAndCanDoItAgain) {
     Tree root;
-    root.addChild(leaf("a"));
-    root.addChild(leaf("b"));
-    root.getFirstChild()->addChild(leaf("c"));
+    add(*add(root, "a"), "c");
+    add(root, "b");
     root.removeChildren();
     EXPECT_EQ(root.getFirstChild(), nullptr);
     EXPECT_EQ(root.getLastChild(), nullptr);

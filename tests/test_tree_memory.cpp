@@ -39,11 +39,8 @@ clBlock take(std::size_t size, std::size_t align) {
 
 void give(const std::vector<clBlock>& blocks) {
     for (const clBlock& block : blocks) {
-        if (block.align > alignof(std::max_align_t)) {
-            ::operator delete(block.bytes, std::align_val_t(block.align));
-        } else {
-            ::operator delete(block.bytes);
-        }
+        block.align > alignof(std::max_align_t) ? ::operator delete(block.bytes, std::align_val_t(block.align))
+                                                : ::operator delete(block.bytes);
     }
 }
 

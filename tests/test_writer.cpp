@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <streambuf>
@@ -13,32 +10,23 @@
 #ifndef _WIN32
 #include <csignal>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "support/child.h"
 #endif
 
-#include "host_lines.h"
+#include "support/documents.h"
+#include "support/files.h"
 #include "xml/writer.h"
 #include "xml_fixture.h"
 
 namespace {
 
-using qor::utility::clXML;
-using qor::utility::clXMLNode;
+using namespace qor_test;
 using qor::utility::clXMLNodeComment;
 using qor::utility::clXMLNodeDeclaration;
 using qor::utility::clXMLNodeElement;
 using qor::utility::clXMLNodeEmptyTag;
 using qor::utility::clXMLNodeTag;
-
-template <class Kind>
-Kind* node(clXMLNode* parent, const std::string& key, const clXMLNode::tyAttributeList& attributes = {}) {
-    Kind* n = new Kind;
-    n->setTag(key);
-    n->setAttribute(attributes);
-    parent->addChild(n);
-    return n;
-}
 
 template <class Kind>
 std::unique_ptr<Kind> loose(const std::string& key, const clXMLNode::tyAttributeList& attributes = {}) {
@@ -48,36 +36,24 @@ std::unique_ptr<Kind> loose(const std::string& key, const clXMLNode::tyAttribute
     return n;
 }
 
+template <class Kind>
+Kind* node(clXMLNode* parent, const std::string& key, const clXMLNode::tyAttributeList& attributes = {}) {
+    Kind* n = loose<Kind>(key, attributes).release();
+    parent->addChild(n);
+    return n;
+}
+
+std::string printOf(const clXMLNode& n, int width) {
+    std::ostringstream out;
+    n.print(&out, width);
+    return out.str();
+}
+
 class Writer : public qor_test::XmlFixture {
 protected:
-    std::string printOf(const clXMLNode& n, int width) {
-        std::ostringstream out;
-        n.print(&out, width);
-        return out.str();
-    }
-
-    // A directory of this test's own, removed after it.
-    std::string scratch() {
-        const std::filesystem::path dir =
-            std::filesystem::temp_directory_path() /
-            (std::string("qor_writer_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
-        scratchDir = dir.string();
-        return scratchDir;
-    }
-    void TearDown() override {
-        if (!scratchDir.empty()) std::filesystem::remove_all(scratchDir);
-    }
-    std::string scratchDir;
-
     std::string exported() {
-        const std::string path = scratch() + "/export.xml";
-        EXPECT_TRUE(doc.exportFile(path));
-        std::ifstream in(path, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        in.close();
-        std::remove(path.c_str());
-        return bytes;
+        EXPECT_TRUE(doc.exportFile(dir.path("export.xml")));
+        return qor_test::readFile(dir.path("export.xml"));
     }
 };
 
@@ -102,18 +78,12 @@ TEST_F(Writer, WritesTheWorkedExample) {
     EXPECT_EQ(exported(), qor_test::hostLines(expected.substr(2)));  // 177 bytes where newlines are CR LF
 }
 
-TEST_F(Writer, WritesNothingForAnEmptyDocumentAndEmptiesTheFile) {
-    EXPECT_EQ(printed(), "");
-    EXPECT_EQ(exported(), "");
-}
-
 // An export tells whether the file was written whole.
 TEST_F(Writer, ExportAnswersFalseWhenTheFileIsNotWritten) {
     parse("<a>x</a>");
-    const std::string dir = scratch();
-    EXPECT_FALSE(doc.exportFile(dir + "/missing/x.xml"));
-    EXPECT_FALSE(std::filesystem::exists(dir + "/missing"));
-    EXPECT_FALSE(doc.exportFile(dir));  // a directory is no file
+    EXPECT_FALSE(doc.exportFile(dir.path("missing/x.xml")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path("missing")));
+    EXPECT_FALSE(doc.exportFile(dir.path()));  // a directory is no file
 #ifndef _WIN32
     // Files that may not grow past 100 bytes: a 400-byte export fails only
     // when the stream's buffer goes out at the close, an 84 KB one on the way.
@@ -121,31 +91,27 @@ TEST_F(Writer, ExportAnswersFalseWhenTheFileIsNotWritten) {
         doc.root.removeChildren();
         clXMLNode* parent = &doc.root;
         for (int i = 0; i < levels; ++i) parent = node<clXMLNodeTag>(parent, "level");
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
+        const auto cutShort = [&] {
             const rlimit limit{100, 100};
             std::signal(SIGXFSZ, SIG_IGN);
-            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
-            _exit(doc.exportFile(dir + "/cut.xml") ? 1 : 0);
-        }
-        int status = -1;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            << levels << " levels: a cut-short export answered true";
+            return setrlimit(RLIMIT_FSIZE, &limit) != 0 ? 2 : doc.exportFile(dir.path("cut.xml")) ? 1 : 0;
+        };
+        EXPECT_EQ(qor_test::runChild(cutShort).status, 0) << levels << " levels: a cut-short export answered true";
     }
 #endif
 }
 
-// What exportStream writes, set against what exportSize says it would.
+// What a writer said it would write, set against what it wrote.
+void expectSizeOf(const std::string& bytes, qor::utility::writer::clTextSize size, const std::string& what) {
+    EXPECT_EQ(size.bytes, bytes.size()) << what;
+    EXPECT_EQ(size.newlines, static_cast<std::uintmax_t>(std::count(bytes.begin(), bytes.end(), '\n'))) << what;
+}
+
 void expectSizeOfExport(const clXML& doc, const std::string& what) {
     std::ostringstream out;
     doc.exportStream(&out);
-    const std::string bytes = out.str();
-    const qor::utility::writer::clTextSize size = qor::utility::writer::exportSize(doc);
-    EXPECT_EQ(size.bytes, bytes.size()) << what;
-    EXPECT_EQ(size.newlines, static_cast<std::uintmax_t>(std::count(bytes.begin(), bytes.end(), '\n'))) << what;
-    EXPECT_EQ(qor::utility::writer::exportSize(doc, false).bytes, bytes.size()) << what;
+    expectSizeOf(out.str(), qor::utility::writer::exportSize(doc), what);
+    EXPECT_EQ(qor::utility::writer::exportSize(doc, false).bytes, out.str().size()) << what;
 }
 
 // A document is written as XML allows it: a leading byte-order mark bare,
@@ -153,17 +119,17 @@ void expectSizeOfExport(const clXML& doc, const std::string& what) {
 // declaration that opens the document at the start of its line. A
 // node's own print, root's too, keeps the layout.
 TEST_F(Writer, WritesTheDocumentsHeadAsXmlAllows) {
-    const std::string mark = "\xEF\xBB\xBF";
     const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
     const std::pair<std::string, std::string> cases[] = {
         {declaration + "\r\n<a/>", declaration + "\n  <a/>\n"},
-        {mark + declaration + "<a/>", mark + declaration + "\n  <a/>\n"},
-        {mark + "\r\n \t" + declaration + "<a/>", mark + declaration + "\n  <a/>\n"},
-        {mark + "\n<a/>", mark + "\n  <a/>\n"},
-        {mark + "<!--c-->" + declaration, mark + "\n  <!--c-->\n  " + declaration + "\n"},
+        {bom + declaration + "<a/>", bom + declaration + "\n  <a/>\n"},
+        {bom + "\r\n \t" + declaration + "<a/>", bom + declaration + "\n  <a/>\n"},
+        {bom + "\n<a/>", bom + "\n  <a/>\n"},
+        {bom + "<!--c-->" + declaration, bom + "\n  <!--c-->\n  " + declaration + "\n"},
         {"<!--c-->" + declaration + "<a/>", "  <!--c-->\n  " + declaration + "\n  <a/>\n"},
         {"<?xml-stylesheet href=\"s\"?><a/>", "  <?xml-stylesheet href=\"s\"?>\n  <a/>\n"},
-        {mark + "x<a/>", mark + "x\n  <a/>\n"},
+        {bom + "x<a/>", bom + "x\n  <a/>\n"},
+        {"", ""},  // an empty document writes nothing, and its export empties the file
     };
     for (const auto& c : cases) {
         parse(c.first);
@@ -171,27 +137,33 @@ TEST_F(Writer, WritesTheDocumentsHeadAsXmlAllows) {
         EXPECT_EQ(exported(), qor_test::hostLines(c.second)) << c.first;
         expectSizeOfExport(doc, c.first);
     }
-    parse(mark + declaration);
-    EXPECT_EQ(printOf(doc.root, 0), mark + "\n  " + declaration + "\n");
-}
-
-TEST_F(Writer, WritesAnEmptyOpeningTagOnOneLineNeverSelfClosing) {
-    clXMLNodeTag a;
-    a.setTag("a");
-    EXPECT_EQ(printOf(a, 2), "  <a></a>\n");
-    EXPECT_EQ(printOf(a, -4), "<a></a>\n");
+    parse(bom + declaration);
+    EXPECT_EQ(printOf(doc.root, 0), bom + "\n  " + declaration + "\n");
 }
 
 // Every tag writes each attribute as name="value", an empty value too; an
 // instruction writes a name with an empty value bare. One with neither
-// name nor value is left out.
+// name nor value is left out. An empty opening tag is written on one line,
+// never self-closing, and a comment as stored.
 TEST_F(Writer, WritesEveryAttributeQuotedInEveryKind) {
     const clXMLNode::tyAttributeList attributes{{"e", ""}, {"", ""}, {"", "v"}, {"q", "say \"hi\""}, {"a", "it's"}};
     const std::string written = " e=\"\" =\"v\" q='say \"hi\"' a=\"it's\"";
-    EXPECT_EQ(printOf(*loose<clXMLNodeTag>("t", attributes), 0), "<t" + written + "></t>\n");
-    EXPECT_EQ(printOf(*loose<clXMLNodeEmptyTag>("s", attributes), 0), "<s" + written + "/>\n");
-    EXPECT_EQ(printOf(*loose<clXMLNodeDeclaration>("d", attributes), 0), "<?d e =\"v\" q='say \"hi\"' a=\"it's\"?>\n");
-    EXPECT_EQ(printOf(*loose<clXMLNodeDeclaration>("xml"), 2), "  <?xml?>\n");
+    const struct {
+        std::unique_ptr<clXMLNode> node;
+        int width;
+        std::string printed;
+    } cases[] = {
+        {loose<clXMLNodeTag>("t", attributes), 0, "<t" + written + "></t>\n"},
+        {loose<clXMLNodeEmptyTag>("s", attributes), 0, "<s" + written + "/>\n"},
+        {loose<clXMLNodeDeclaration>("d", attributes), 0, "<?d e =\"v\" q='say \"hi\"' a=\"it's\"?>\n"},
+        {loose<clXMLNodeDeclaration>("xml"), 2, "  <?xml?>\n"},
+        {loose<clXMLNodeTag>("a"), 2, "  <a></a>\n"},
+        {loose<clXMLNodeTag>("a"), -4, "<a></a>\n"},
+        {loose<clXMLNodeComment>(""), 2, "  <!---->\n"},
+        {loose<clXMLNodeComment>("a", {{"x", "1"}}), 0, "<!--a-->\n"},
+        {loose<clXMLNodeElement>("  <&\"\r\n"), 8, "  <&\"\r\n\n"},  // text as it is, at any width
+    };
+    for (const auto& c : cases) EXPECT_EQ(printOf(*c.node, c.width), c.printed);
 }
 
 // The quote is chosen from the bytes as they are copied, a word at a
@@ -223,7 +195,7 @@ TEST_F(Writer, QuotesEveryValueByWhatItHolds) {
 // it is: there every byte, white space too, is content. Text beside other
 // nodes goes on lines of its own, flush left.
 TEST_F(Writer, WritesTextOnlyElementsOnOneLineAndOtherTextFlushLeft) {
-    const std::pair<const char*, const char*> cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"<a v=\"<&'\"><b>  x &amp; \"z\"\r\n\t</b></a>",
          "  <a v=\"<&'\">\n    <b>x &amp; \"z\"\r\n\t</b>\n  </a>\n"},
         {"<xmp:CreateDate>2020-07-28T11:57:36+02:00</xmp:CreateDate>",
@@ -234,24 +206,21 @@ TEST_F(Writer, WritesTextOnlyElementsOnOneLineAndOtherTextFlushLeft) {
         {"<m>a<b/>c</m>", "  <m>\na\n    <b/>\nc\n  </m>\n"},
         {"<m>a<!--c--></m>", "  <m>\na\n    <!--c-->\n  </m>\n"},
         {"<m>a<![CDATA[b]]></m>", "  <m>\na\n<![CDATA[b]]>\n  </m>\n"},
+        // A parsed document round trips to its layout.
+        {"<?xml version='1.0'?>\r\n<!DOCTYPE swf>\r\n<swf version=\"8\">\r\n  <a b=\"\" c = 'x\"y' />\r\n"
+         "  <t>hi<![CDATA[ <b> ]]></t>\r\n\t<?pi x?>\r\n</swf>\r\n",
+         "<?xml version=\"1.0\"?>\n<!DOCTYPE swf>\n  <swf version=\"8\">\n    <a b=\"\" c='x\"y'/>\n    <t>\nhi\n"
+         "<![CDATA[ <b> ]]>\n    </t>\n\t\n    <?pi x?>\n  </swf>\n"},
     };
     for (const auto& c : cases) {
         parse(c.first);
         EXPECT_EQ(printed(), c.second) << c.first;
     }
-    clXMLNodeElement text;
-    text.setElement("  <&\"\r\n");
-    EXPECT_EQ(printOf(text, 8), "  <&\"\r\n\n");
     // Character data with a node under it (built by hand) is not a text.
     clXMLNodeTag tag;
     tag.setTag("t");
     node<clXMLNodeComment>(node<clXMLNodeElement>(&tag, "x"), "c");
     EXPECT_EQ(printOf(tag, 0), "<t>\nx\n    <!--c-->\n</t>\n");
-}
-
-TEST_F(Writer, WritesCommentsAsStored) {
-    EXPECT_EQ(printOf(*loose<clXMLNodeComment>(""), 2), "  <!---->\n");
-    EXPECT_EQ(printOf(*loose<clXMLNodeComment>("a", {{"x", "1"}}), 0), "<!--a-->\n");
 }
 
 TEST_F(Writer, IndentsChildrenOfEveryKindAndOfPlainNodes) {
@@ -267,26 +236,6 @@ TEST_F(Writer, IndentsChildrenOfEveryKindAndOfPlainNodes) {
               "  <?d?>\n"
               "    <!--under-declaration-->\n"
               "    <under-plain/>\n");
-}
-
-TEST_F(Writer, RoundTripsAParsedDocumentToItsLayout) {
-    const std::string text =
-        "<?xml version='1.0'?>\r\n<!DOCTYPE swf>\r\n<swf version=\"8\">\r\n  <a b=\"\" c = 'x\"y' />\r\n"
-        "  <t>hi<![CDATA[ <b> ]]></t>\r\n\t<?pi x?>\r\n</swf>\r\n";
-    const std::string layout =
-        "<?xml version=\"1.0\"?>\n"
-        "<!DOCTYPE swf>\n"
-        "  <swf version=\"8\">\n"
-        "    <a b=\"\" c='x\"y'/>\n"
-        "    <t>\n"
-        "hi\n"
-        "<![CDATA[ <b> ]]>\n"
-        "    </t>\n"
-        "\t\n"
-        "    <?pi x?>\n"
-        "  </swf>\n";
-    parse(text);
-    EXPECT_EQ(printed(), layout);
 }
 
 // A stream that counts flushes, to hold the writer to one per line.
@@ -316,21 +265,10 @@ TEST_F(Writer, FlushesACallersStreamAtEveryLineEnd) {
     EXPECT_EQ(blocks.syncs, 0);
 }
 
-std::string nested(int depth, const std::string& open, const std::string& inner, const std::string& close) {
-    std::string text;
-    for (int i = 0; i < depth; ++i) text += open;
-    text += inner;
-    for (int i = 0; i < depth; ++i) text += close;
-    return text;
-}
-
 TEST_F(Writer, TellsTheSizeOfWhatItWrites) {
-    struct Case {
-        const char* name;
-        std::function<void()> build;  // into doc
-    };
+    // Each case's name, and how it builds doc.
     auto parsed = [this](const std::string& text) { return [this, text] { parse(text); }; };
-    const Case cases[] = {
+    const std::pair<const char*, std::function<void()>> cases[] = {
         {"empty", parsed("")},
         {"declarations", parsed("<?xml version=\"1.0\" encoding=\"UTF-8\"?><?e a=\"\" b?><!DOCTYPE x [\n]>")},
         {"quotes", parsed("<a b='\"' c=\"'\"/><d e=\"\" =''><![CDATA[\"\n]]></d>")},
@@ -338,7 +276,7 @@ TEST_F(Writer, TellsTheSizeOfWhatItWrites) {
         {"values", parsed("<t a=\"\" b=\"x\" c><s a=\"\" b=\"y\nz\"/><s/><?d a=\"\" b=\"\n\"?></t>")},
         {"text", parsed("<a>one\ntwo\r\nthree\r</a>\n\r\n<b>\r</b>")},
         {"newline in a name", parsed("<a\nb x=\"1\">t</a\nb><c\n/>")},
-        {"deep", parsed(nested(2000, "<d k=\"v\">", "x", "</d>"))},
+        {"deep", parsed(repeat("<d k=\"v\">", 2000) + "x" + repeat("</d>", 2000))},
         {"both quotes",
          [this] {
              doc.root.removeChildren();
@@ -357,9 +295,9 @@ TEST_F(Writer, TellsTheSizeOfWhatItWrites) {
              node<clXMLNodeDeclaration>(&doc.root, "", {{"", ""}, {"", "\"\n"}, {"n\n", ""}});
          }},
     };
-    for (const Case& c : cases) {
-        c.build();
-        expectSizeOfExport(doc, c.name);
+    for (const auto& [name, build] : cases) {
+        build();
+        expectSizeOfExport(doc, name);
     }
 }
 
@@ -367,11 +305,7 @@ TEST_F(Writer, TellsTheSizeOfASubtreeAtAnyWidth) {
     parse("<a x=\"1\"><b>t\n</b><c/></a>");
     const clXMLNode& a = *static_cast<const clXMLNode*>(doc.root.getFirstChild());
     for (int width : {-5, 0, 3, 40}) {
-        const std::string bytes = printOf(a, width);
-        const qor::utility::writer::clTextSize size = qor::utility::writer::printedSize(a, width);
-        EXPECT_EQ(size.bytes, bytes.size()) << width;
-        EXPECT_EQ(size.newlines, static_cast<std::uintmax_t>(std::count(bytes.begin(), bytes.end(), '\n')))
-            << width;
+        expectSizeOf(printOf(a, width), qor::utility::writer::printedSize(a, width), std::to_string(width));
     }
 }
 

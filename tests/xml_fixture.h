@@ -1,5 +1,6 @@
-// Shared by the library tests: parse a literal the way the loader does, and
-// describe a tree compactly so a whole parse can be compared at once.
+// Shared by the library tests: parse a literal the way the loader does,
+// describe a tree compactly so a whole parse can be compared at once, and
+// a scratch directory for the files a test writes.
 #ifndef QOR_TESTS_XML_FIXTURE_H
 #define QOR_TESTS_XML_FIXTURE_H
 
@@ -8,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/scratch_dir.h"
 #include "xml/xml.h"
 
 namespace qor_test {
@@ -22,12 +24,10 @@ using qor::utility::clXMLNode;
 inline std::string describe(const clXMLNode& top, bool withTop = true) {
     static const char kinds[] = "NTSDPC";
     std::string out;
-    int depth = withTop ? 0 : -1;
     for (auto* n = withTop ? &top : top.getNextInPreorder(&top); n; n = n->getNextInPreorder(&top)) {
         const clXMLNode& node = *static_cast<const clXMLNode*>(n);
-        depth = 0;
+        int depth = withTop ? 0 : -1;
         for (auto* up = n; up != &top; up = up->getParent()) ++depth;
-        if (!withTop) --depth;
         out.append(static_cast<std::size_t>(depth) * 2, ' ');
         const int type = node.getType();
         out += type >= 0 && type <= 5 ? kinds[type] : '?';
@@ -58,6 +58,7 @@ protected:
     }
 
     clXML doc;
+    ScratchDir dir;  // for what a test writes
 };
 
 }  // namespace qor_test

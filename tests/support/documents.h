@@ -5,10 +5,32 @@
 #include <cstddef>
 #include <string>
 
-#include "host_lines.h"
-
 namespace qor_test {
 
+// Text as the host's text mode writes it: CR LF line ends on Windows.
+inline std::string hostLines(const std::string& text) {
+#ifdef _WIN32
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+#else
+    return text;
+#endif
+}
+
+// piece, times over: the bulk of a large document.
+inline std::string repeat(const std::string& piece, std::size_t times) {
+    std::string out;
+    out.reserve(piece.size() * times);
+    for (std::size_t i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+// A UTF-8 byte-order mark.
+inline const std::string bom = "\xEF\xBB\xBF";
 // The line the tool puts first.
 inline const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 // What a run prints when both rules change its document.

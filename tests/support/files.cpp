@@ -11,6 +11,7 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
@@ -52,6 +53,12 @@ void writeFileOf(uid_t owner, mode_t mode, const std::string& path, const std::s
     }
 }
 
+void makeDirectoryOf(uid_t owner, mode_t mode, const std::string& path) {
+    if (mkdir(path.c_str(), 0700) != 0 || chown(path.c_str(), owner, owner) != 0 || chmod(path.c_str(), mode) != 0) {
+        throw std::runtime_error("cannot make " + path);
+    }
+}
+
 Ownership ownershipOf(const std::string& path) {
     struct stat info;
     if (lstat(path.c_str(), &info) != 0) return {};
@@ -73,6 +80,12 @@ std::string accessList(std::uint32_t user, unsigned userPermissions, unsigned gr
                              {0x20, 0, none}};
     std::string bytes(reinterpret_cast<const char*>(&version), 4);
     return bytes.append(reinterpret_cast<const char*>(entries), sizeof entries);
+}
+
+std::string accessListOf(const std::string& path) {
+    std::string kept(256, '\0');
+    const ssize_t size = getxattr(path.c_str(), "system.posix_acl_access", &kept[0], kept.size());
+    return kept.substr(0, size > 0 ? static_cast<std::size_t>(size) : 0);
 }
 #endif
 

@@ -19,8 +19,10 @@ namespace qor_test {
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 #ifndef _WIN32
-// Writes a file, then gives it to owner (group too) with mode.
+// Writes a file, or makes a directory, then gives it to owner (group too)
+// with mode.
 void writeFileOf(uid_t owner, mode_t mode, const std::string& path, const std::string& bytes);
+void makeDirectoryOf(uid_t owner, mode_t mode, const std::string& path);
 
 // Who owns what stands at path (a link itself, not what it names), and
 // its permission bits; all ones where nothing stands there.
@@ -36,6 +38,8 @@ Ownership ownershipOf(const std::string& path);
 // permission as rwx bits.
 std::string accessList(std::uint32_t user, unsigned userPermissions, unsigned groupPermissions,
                        unsigned maskPermissions);
+// The access list at path, as the kernel keeps it; empty where none is.
+std::string accessListOf(const std::string& path);
 #endif
 // Whether anything, even a dangling link, has this name.
 bool exists(const std::string& path);

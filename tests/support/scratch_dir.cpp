@@ -50,12 +50,9 @@ std::string ScratchDir::beside(const std::string& name) const { return (base / n
 Names ScratchDir::names(bool deep) const {
     const fs::path work = base / "work";
     Names all;
-    if (!deep) {
-        for (const auto& entry : fs::directory_iterator(work)) all.insert(entry.path().filename().u8string());
-        return all;
-    }
-    for (const auto& entry : fs::recursive_directory_iterator(work)) {
-        all.insert(entry.path().lexically_relative(work).generic_u8string());
+    for (fs::recursive_directory_iterator it(work), end; it != end; ++it) {
+        if (!deep) it.disable_recursion_pending();
+        all.insert(it->path().lexically_relative(work).generic_u8string());
     }
     return all;
 }

@@ -9,8 +9,6 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
-
-#include <cerrno>
 #endif
 
 namespace qor_test {
@@ -82,14 +80,14 @@ RunResult runTool(const std::vector<std::string>& args, const std::string& stdou
 
 #else
 
-namespace {
-
-// Everything the child needs is made before fork: between fork and exec
-// only async-signal-safe calls are allowed. Standard output goes to
-// stdoutFile unless options give it a descriptor; standard error to
-// stderrFile, when given.
-pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutFile, const RunOptions& options,
-                const std::string& stderrFile = "") {
+RunResult runTool(const std::vector<std::string>& args, const std::string& stdoutFile, const RunOptions& options) {
+    const std::string stderrFile = stdoutFile + ".err";
+    // Made here, so that a run killed before it opened them reads as silent.
+    if (options.standardOutput < 0) writeFile(stdoutFile, "");
+    writeFile(stderrFile, "");
+    // Everything the child needs is made before fork: between fork and exec
+    // only async-signal-safe calls are allowed. Standard output goes to
+    // stdoutFile unless options give it a descriptor.
     std::vector<char*> argv;
     for (const char* word : std::initializer_list<const char*> SWFUPGRADE_EMULATOR) {
         argv.push_back(const_cast<char*>(word));
@@ -100,11 +98,11 @@ pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutF
     const rlimit fileSize{static_cast<rlim_t>(options.fileSizeLimit), static_cast<rlim_t>(options.fileSizeLimit)};
     const rlimit memory{static_cast<rlim_t>(options.memoryLimit), static_cast<rlim_t>(options.memoryLimit)};
     const std::vector<gid_t> groups(options.strangerGroups.begin(), options.strangerGroups.end());
-    return startChild([&] {
+    const pid_t pid = startChild([&] {
         const bool ready =
             (options.standardOutput >= 0 ? dup2(options.standardOutput, STDOUT_FILENO) == STDOUT_FILENO
                                          : redirect(stdoutFile.c_str())) &&
-            (stderrFile.empty() || redirect(stderrFile.c_str(), STDERR_FILENO)) &&
+            redirect(stderrFile.c_str(), STDERR_FILENO) &&
             (options.standardInput < 0 || dup2(options.standardInput, STDIN_FILENO) == STDIN_FILENO) &&
             (options.passedDescriptor < 0 || fcntl(options.passedDescriptor, F_SETFD, 0) == 0) &&
             (options.fileSizeLimit == 0 || setrlimit(RLIMIT_FSIZE, &fileSize) == 0) &&
@@ -113,24 +111,10 @@ pid_t startTool(const std::vector<std::string>& args, const std::string& stdoutF
         if (ready) execv(argv[0], argv.data());
         return 127;
     });
-}
-
-RunResult waitForTool(pid_t pid, std::chrono::microseconds killAfter = {}) {
-    const ChildEnd end = waitChild(pid, killAfter);
+    const ChildEnd end = waitChild(pid, options.killAfter);
     RunResult result;
     result.status = end.status;
     result.killed = end.signal != 0;
-    return result;
-}
-
-}  // namespace
-
-RunResult runTool(const std::vector<std::string>& args, const std::string& stdoutFile, const RunOptions& options) {
-    const std::string stderrFile = stdoutFile + ".err";
-    // Made here, so that a run killed before it opened them reads as silent.
-    if (options.standardOutput < 0) writeFile(stdoutFile, "");
-    writeFile(stderrFile, "");
-    RunResult result = waitForTool(startTool(args, stdoutFile, options, stderrFile), options.killAfter);
     if (options.standardOutput < 0) result.out = readFile(stdoutFile);
     result.err = readFile(stderrFile);
     fs::remove(stderrFile);
@@ -147,25 +131,6 @@ bool canLimitMemory() {
                        seen.rlim_cur == lowered.rlim_cur;
     setrlimit(RLIMIT_AS, &was);
     return holds;
-}
-
-RunResult runToolIntoPipe(const std::vector<std::string>& args) {
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    RunOptions options;
-    options.standardOutput = ends[1];
-    const pid_t pid = startTool(args, "", options);
-    close(ends[1]);
-    std::string out;
-    char block[65536];
-    for (ssize_t got; (got = read(ends[0], block, sizeof block)) != 0;) {
-        if (got > 0) out.append(block, static_cast<std::size_t>(got));
-        else if (errno != EINTR) break;
-    }
-    close(ends[0]);
-    RunResult result = waitForTool(pid);
-    result.out = out;
-    return result;
 }
 
 #endif

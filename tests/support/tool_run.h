@@ -51,8 +51,6 @@ RunResult runTool(const std::vector<std::string>& args, const std::string& stdou
 // Whether an address-space limit holds for what this process starts; an
 // emulator (qemu-user) takes it and leaves its own process unlimited.
 bool canLimitMemory();
-// As runTool, but its standard output is a pipe the caller reads to the end.
-RunResult runToolIntoPipe(const std::vector<std::string>& args);
 #endif
 
 // Whether a run exited with status, having printed said (its lines ended

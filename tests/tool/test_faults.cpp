@@ -106,10 +106,8 @@ TEST_F(ToolFaults, WriteOnlyDirectory) {
     if (!canPlayStranger()) GTEST_SKIP() << "playing a second user needs root";
     ASSERT_EQ(run({input, dir.path("expected.xml")}).status, 0);
     const std::string hidden = dir.path("hidden");
-    fs::create_directory(hidden);
-    writeFile(hidden + "/out.xml", old);
-    for (const std::string& path : {hidden, hidden + "/out.xml"}) ASSERT_EQ(chown(path.c_str(), stranger, stranger), 0);
-    fs::permissions(hidden, fs::perms::owner_write | fs::perms::owner_exec);
+    makeDirectoryOf(stranger, 0300, hidden);
+    writeFileOf(stranger, 0644, hidden + "/out.xml", old);
     RunOptions options;
     options.asStranger = true;
     const RunResult result = run({input, hidden + "/out.xml"}, options);

@@ -18,6 +18,7 @@
 #include <memory>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 #include "support/tool_run.h"
 
@@ -132,19 +133,14 @@ TEST_F(ToolInputStreams, PipesAndOwnFifosAreReadToTheirEnd) {
 // A device, and a pipe that is OUTPUT as well, which could not take the
 // result back: one line, the rules not even tried, nothing written.
 TEST_F(ToolInputStreams, DevicesAndPipesInPlaceAreRefused) {
-    const struct {
-        const char* name;
-        enHow how;
-        bool inPlace;
-        std::string message;
-    } cases[] = {
+    const std::tuple<const char*, enHow, bool, std::string> cases[] = {
         {"standard input from a device", NULL_DEVICE, false, "Can't Open File : /dev/stdin\n"},
         {"a pipe in place", STANDARD_INPUT, true, "Can't Write File : /dev/stdin\n"},
         {"a FIFO in place", OWN_FIFO, true, "Can't Write File : " + fifo + "\n"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_TRUE(endedWith(runFed(c.how, c.inPlace), 1, c.message));
+    for (const auto& [name, how, inPlace, message] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(endedWith(runFed(how, inPlace), 1, message));
         EXPECT_FALSE(exists(output));
     }
 }

@@ -17,13 +17,6 @@ namespace {
 
 using namespace qor_test;
 
-// Nested depth levels deep: about depth² bytes of output (2 TB for a million).
-std::string deepMovie(std::size_t depth) {
-    std::string text = "<swf version=\"8\"><FileAttributes/>";
-    for (std::size_t i = 0; i < depth; ++i) text += "<>";
-    return text;
-}
-
 using ToolLimits = ToolFixture;
 
 // An output far larger than the room it has fails before anything is
@@ -31,14 +24,12 @@ using ToolLimits = ToolFixture;
 // either way the run ends in moments, where writing or formatting the
 // whole output would take minutes.
 TEST_F(ToolLimits, AnOutputThatCannotFitFailsAtOnce) {
-    writeFile(input, deepMovie(1000000));
-    struct Case {
-        const char* name;
-        bool device;
-    };
-    for (const Case& c : {Case{"file under a size limit", false}, Case{"full device", true}}) {
-        SCOPED_TRACE(c.name);
-        if (c.device) {
+    // Nested a million levels deep: about depth² bytes of output, 2 TB.
+    writeFile(input, "<swf version=\"8\"><FileAttributes/>" + repeat("<>", 1000000));
+    const std::pair<const char*, bool> cases[] = {{"file under a size limit", false}, {"full device", true}};
+    for (const auto& [name, device] : cases) {
+        SCOPED_TRACE(name);
+        if (device) {
             if (!canPlayStranger()) continue;  // making a device needs root
             ASSERT_EQ(mknod(output.c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
         } else {
@@ -49,7 +40,7 @@ TEST_F(ToolLimits, AnOutputThatCannotFitFailsAtOnce) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
         EXPECT_TRUE(endedWith(result, 1, bothChanged + "Can't Write File : " + output + "\n"));
         EXPECT_EQ(dir.names(), (Names{"in.xml", "out.xml"}));
-        if (!c.device) {
+        if (!device) {
             EXPECT_EQ(readFile(output), "old");
         }
         fs::remove(output);
@@ -64,9 +55,7 @@ TEST_F(ToolLimits, RunningOutOfMemoryIsAFailedRun) {
     GTEST_SKIP() << "the address sanitizer needs more address space than the limit";
 #endif
     if (!canLimitMemory()) GTEST_SKIP() << "an address-space limit does not hold here (an emulator ignores it)";
-    std::string attributes;
-    for (int i = 0; i < (8 << 20); ++i) attributes += " a";
-    writeFile(input, "<swf version=\"8\"" + attributes + "><FileAttributes/></swf>");
+    writeFile(input, "<swf version=\"8\"" + repeat(" a", 8 << 20) + "><FileAttributes/></swf>");
     writeFile(output, "old");
     RunOptions options;
     options.memoryLimit = 384 << 20;

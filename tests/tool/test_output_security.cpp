@@ -64,11 +64,7 @@ TEST_F(ToolOutputSecurity, KeepsTheAccessList) {
         GTEST_SKIP() << "this file system keeps no access lists: " << std::strerror(errno);
     }
     ASSERT_EQ(run({output, output}).status, 0);
-    std::string kept(256, '\0');
-    const ssize_t size = getxattr(output.c_str(), "system.posix_acl_access", &kept[0], kept.size());
-    ASSERT_GT(size, 0) << "the access list was dropped";
-    kept.resize(static_cast<std::size_t>(size));
-    EXPECT_EQ(kept, acl);
+    EXPECT_EQ(accessListOf(output), acl) << "the access list was dropped";
     EXPECT_EQ(readFile(output), patchedMovie);
 }
 
@@ -80,22 +76,15 @@ TEST_F(ToolOutputSecurity, AnotherUsersLinkLeadsOnlyToWhatThatUserOwns) {
     requireStranger();
     makeShared();
     const std::string vault = dir.path("vault");  // root's, which only root may enter
-    fs::create_directory(vault);
-    ASSERT_EQ(chmod(vault.c_str(), 0700), 0);
+    makeDirectoryOf(0, 0700, vault);
     const std::string secret = vault + "/secret.xml";
-    writeFile(secret, movie);
-    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    writeFileOf(0, 0600, secret, movie);
     const std::string thirdHome = dir.path("third");  // a third user's private movie
-    fs::create_directory(thirdHome);
+    makeDirectoryOf(65533, 0700, thirdHome);
     const std::string thirdMovie = thirdHome + "/movie.xml";
-    writeFile(thirdMovie, movie);
-    ASSERT_EQ(chmod(thirdMovie.c_str(), 0600), 0);
-    ASSERT_EQ(chown(thirdMovie.c_str(), 65533, 65533), 0);
-    ASSERT_EQ(chown(thirdHome.c_str(), 65533, 65533), 0);
-    ASSERT_EQ(chmod(thirdHome.c_str(), 0700), 0);
+    writeFileOf(65533, 0600, thirdMovie, movie);
     const std::string strangers = dir.path("strangers.xml");  // the stranger's own
-    writeFile(strangers, movie);
-    ASSERT_EQ(chown(strangers.c_str(), stranger, stranger), 0);
+    writeFileOf(stranger, 0644, strangers, movie);
     const std::string rootsLink = dir.path("roots-link");  // root's own link to its secret
     ASSERT_EQ(symlink(secret.c_str(), rootsLink.c_str()), 0);
 
@@ -138,10 +127,8 @@ TEST_F(ToolOutputSecurity, AnotherUsersLinkLeadsOnlyToWhatThatUserOwns) {
         EXPECT_EQ(readFile(secret), movie);
         EXPECT_EQ(readFile(thirdMovie), movie);
         EXPECT_FALSE(exists(vault + "/new.xml"));
-        struct stat info;
-        ASSERT_EQ(stat(secret.c_str(), &info), 0);
-        EXPECT_EQ(info.st_uid, 0u);
-        EXPECT_EQ(info.st_mode & 07777, 0600u);
+        EXPECT_EQ(ownershipOf(secret).owner, 0u);
+        EXPECT_EQ(ownershipOf(secret).mode, 0600u);
     }
 }
 

@@ -3,10 +3,12 @@
 // racing on one output each put a whole file in place.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <tuple>
 
 #include "support/tool_run.h"
 
@@ -31,40 +33,34 @@ protected:
 // A device or a FIFO at OUTPUT takes the content through an ordinary open,
 // and stays what it was; a failed write is reported and nothing is made.
 TEST_F(ToolOutputTargets, DevicesAndPipesAreWrittenThrough) {
-    struct Case {
-        const char* name;
-        mode_t type;
-        dev_t device;
-        std::size_t dataBytes;
-        bool reads;  // for a FIFO: whether its reader reads or hangs up at once
-        int status;
-    };
-    const Case cases[] = {
+    // Each case, the type of OUTPUT, its device, the data block's bytes,
+    // whether a FIFO's reader reads (or hangs up at once), and the status.
+    const std::tuple<const char*, mode_t, dev_t, std::size_t, bool, int> cases[] = {
         {"null device", S_IFCHR, makedev(1, 3), 100, false, 0},
         {"full device", S_IFCHR, makedev(1, 7), 100, false, 1},
         {"FIFO with a reader", S_IFIFO, 0, 1 << 20, true, 0},
         // More than a pipe holds, so the writer meets the closed end.
         {"FIFO whose reader reads a little and hangs up", S_IFIFO, 0, 1 << 20, false, 1},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, type, device, dataBytes, reads, status] : cases) {
+        SCOPED_TRACE(name);
         const std::string out = dir.path("out");
         fs::remove(out);
-        if (c.type == S_IFCHR && geteuid() != 0) continue;  // only root makes devices
-        ASSERT_EQ(mknod(out.c_str(), c.type | 0666, c.device), 0);
-        writeFile(input, movieWithData(c.dataBytes));
+        if (type == S_IFCHR && geteuid() != 0) continue;  // only root makes devices
+        ASSERT_EQ(mknod(out.c_str(), type | 0666, device), 0);
+        writeFile(input, movieWithData(dataBytes));
 
         std::string received;
         std::thread reader;
-        if (c.type == S_IFIFO) {
+        if (type == S_IFIFO) {
             // A second name for the FIFO, so that a reader still waiting
             // for a writer when the run ends can be let go.
             ASSERT_EQ(link(out.c_str(), dir.beside("fifo").c_str()), 0);
-            reader = std::thread([&] {
+            reader = std::thread([&, reads = reads] {
                 std::ifstream fifo(out, std::ios::binary);
                 char first[4096];
-                fifo.read(first, c.reads ? 0 : sizeof first);  // the tool has opened it
-                if (c.reads) received.assign(std::istreambuf_iterator<char>(fifo), std::istreambuf_iterator<char>());
+                fifo.read(first, reads ? 0 : sizeof first);  // the tool has opened it
+                if (reads) received.assign(std::istreambuf_iterator<char>(fifo), std::istreambuf_iterator<char>());
             });
         }
         const RunResult result = run({input, out});
@@ -76,13 +72,13 @@ TEST_F(ToolOutputTargets, DevicesAndPipesAreWrittenThrough) {
         }
 
         EXPECT_FALSE(result.killed);
-        EXPECT_TRUE(endedWith(result, c.status, bothChanged + (c.status ? "Can't Write File : " + out + "\n" : "")));
-        if (c.reads) {
-            EXPECT_EQ(received, patchedWithData(c.dataBytes));
+        EXPECT_TRUE(endedWith(result, status, bothChanged + (status ? "Can't Write File : " + out + "\n" : "")));
+        if (reads) {
+            EXPECT_EQ(received, patchedWithData(dataBytes));
         }
         struct stat after;
         ASSERT_EQ(lstat(out.c_str(), &after), 0);
-        EXPECT_EQ(after.st_mode & S_IFMT, c.type);
+        EXPECT_EQ(after.st_mode & S_IFMT, type);
         EXPECT_EQ(dir.names(true), (Names{"in.xml", "out"}));
     }
 }
@@ -92,7 +88,16 @@ TEST_F(ToolOutputTargets, DevicesAndPipesAreWrittenThrough) {
 TEST_F(ToolOutputTargets, LinkToStandardOutputWritesIntoThePipe) {
     const std::string out = dir.path("stdout");
     fs::create_symlink("/proc/self/fd/1", out);
-    EXPECT_TRUE(endedWith(runToolIntoPipe({input, out}), 0, bothChanged + patchedWithData(100)));
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    RunOptions options;
+    options.standardOutput = ends[1];  // all the run writes fits in the pipe
+    RunResult result = run({input, out}, options);
+    close(ends[1]);
+    result.out.resize(65536);
+    result.out.resize(static_cast<std::size_t>(std::max<ssize_t>(read(ends[0], &result.out[0], result.out.size()), 0)));
+    close(ends[0]);
+    EXPECT_TRUE(endedWith(result, 0, bothChanged + patchedWithData(100)));
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(out)));
     EXPECT_EQ(dir.names(true), (Names{"in.xml", "stdout"}));
 }
@@ -102,14 +107,10 @@ TEST_F(ToolOutputTargets, LinkToStandardOutputWritesIntoThePipe) {
 TEST_F(ToolOutputTargets, LinksAreFollowedAndStay) {
     fs::create_directories(dir.path("movies"));
     fs::create_directories(dir.path("links/deeper"));
-    struct Case {
-        const char* name;
-        std::vector<std::pair<std::string, std::string>> links;  // link, its target
-        std::string output;                                     // the path given
-        std::string real;                                       // the file written
-    };
+    // Each case's links (each link, its target), the path given and the file written.
     const std::string absolute = dir.path("movies/a.xml");
-    const std::vector<Case> cases = {
+    using Links = std::vector<std::pair<std::string, std::string>>;
+    const std::vector<std::tuple<std::string, Links, std::string, std::string>> cases = {
         {"absolute link", {{"links/a", absolute}}, "links/a", "movies/a.xml"},
         {"chain of relative links",
          {{"links/deeper/b2", "../../movies/b.xml"}, {"links/b1", "deeper/b2"}, {"b0", "links/b1"}},
@@ -118,20 +119,20 @@ TEST_F(ToolOutputTargets, LinksAreFollowedAndStay) {
         {"dangling link", {{"links/c", "../movies/c.xml"}}, "links/c", "movies/c.xml"},
     };
     Names expected = {"in.xml", "links", "links/deeper", "movies"};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const bool dangling = std::string(c.name) == "dangling link";
-        if (!dangling) writeFile(dir.path(c.real), "old");
-        for (const auto& [link, target] : c.links) {
+    for (const auto& [name, links, given, real] : cases) {
+        SCOPED_TRACE(name);
+        const bool dangling = std::string(name) == "dangling link";
+        if (!dangling) writeFile(dir.path(real), "old");
+        for (const auto& [link, target] : links) {
             fs::create_symlink(target, dir.path(link));
             expected.insert(link);
         }
-        expected.insert(c.real);
+        expected.insert(real);
 
-        const RunResult result = run({input, dir.path(c.output)});
+        const RunResult result = run({input, dir.path(given)});
         EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(readFile(dir.path(c.real)), patchedWithData(100));
-        for (const auto& [link, target] : c.links) EXPECT_EQ(fs::read_symlink(dir.path(link)).string(), target);
+        EXPECT_EQ(readFile(dir.path(real)), patchedWithData(100));
+        for (const auto& [link, target] : links) EXPECT_EQ(fs::read_symlink(dir.path(link)).string(), target);
         EXPECT_EQ(dir.names(true), expected);
     }
 

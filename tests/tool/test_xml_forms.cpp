@@ -4,6 +4,7 @@
 // (xml_equivalence.py, Python's expat).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 #include <utility>
 
@@ -21,30 +22,25 @@ using namespace qor_test;
 struct Form {
     std::string name;  // a file name
     std::string text;
-};
-
-// The checker's verdict on pairs of files: its exit status and what it printed.
-struct Verdict {
-    int status = -1;
-    std::string report;
+    std::string lead = "";  // bytes before the text that make it no XML
 };
 
 #ifndef _WIN32
-// Runs the checker on input and output paths, never through a shell.
-Verdict check(const ScratchDir& dir, const std::vector<std::string>& paths) {
-    std::vector<std::string> args{PYTHON3_PATH, XML_EQUIVALENCE_SCRIPT};
-    args.insert(args.end(), paths.begin(), paths.end());
+// Runs the checker on pairs of input and output paths, never through a
+// shell; it must find every pair the same, or, unless same, tell a change.
+void expectChecked(const ScratchDir& dir, std::vector<std::string> args, bool same = true) {
+    args.insert(args.begin(), {PYTHON3_PATH, XML_EQUIVALENCE_SCRIPT});
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(&arg[0]);
     argv.push_back(nullptr);
     const std::string reportPath = dir.beside("checker.out");
-    Verdict verdict;
-    verdict.status = runChild([&] {
-                         if (redirect(reportPath.c_str())) execv(argv[0], argv.data());
-                         return 127;
-                     }).status;
-    verdict.report = readFile(reportPath);
-    return verdict;
+    const int status = runChild([&] {
+                           if (redirect(reportPath.c_str())) execv(argv[0], argv.data());
+                           return 127;
+                       }).status;
+    const std::string report = readFile(reportPath);
+    EXPECT_EQ(status, same ? 0 : 1) << report;
+    EXPECT_EQ(report.empty(), same) << report;
 }
 #endif
 
@@ -58,45 +54,32 @@ protected:
 #endif
     }
 
-    // Runs the tool on each form without a lead, the library's export too,
-    // and the checker on all of them at once.
+    // Runs the tool on each document behind its lead, and the checker on
+    // each output against the document alone; for a document without a
+    // lead, on the library's export of it too.
     void expectKeptByTheTool(const std::vector<Form>& forms) {
-        std::vector<std::pair<std::string, Form>> leads;
-        for (const Form& form : forms) leads.push_back({"", form});
-        expectOnlyTheDocumentKept(leads);
-    }
-
-    // Runs the tool on each document behind its lead, bytes that make it no
-    // XML, and the checker on each output against the document alone; for
-    // a document without a lead, on the library's export of it too.
-    void expectOnlyTheDocumentKept(const std::vector<std::pair<std::string, Form>>& leads) {
 #ifndef _WIN32
         std::vector<std::string> pairs, exports{"--export"};
-        for (const auto& [lead, form] : leads) {
+        for (const Form& form : forms) {
             const std::string input = dir.path(form.name + ".xml"), document = dir.path(form.name + ".document.xml");
             const std::string output = dir.path(form.name + ".out.xml");
-            writeFile(input, lead + form.text);
+            writeFile(input, form.lead + form.text);
             writeFile(document, form.text);
             EXPECT_TRUE(endedWith(run({input, output}), 0, bothChanged)) << form.name;
             pairs.insert(pairs.end(), {document, output});
-            if (!lead.empty()) continue;
+            if (!form.lead.empty()) continue;
             const std::string exported = dir.path(form.name + ".export.xml");
             EXPECT_TRUE(qor::utility::clXML(input).exportFile(exported)) << form.name;
             exports.insert(exports.end(), {input, exported});
         }
         for (const std::vector<std::string>& paths : {pairs, exports}) {
-            if (paths.size() < 2) continue;  // no export to check
-            const Verdict verdict = check(dir, paths);
-            EXPECT_EQ(verdict.status, 0) << verdict.report;
-            EXPECT_EQ(verdict.report, "");
+            if (paths.size() >= 2) expectChecked(dir, paths);  // fewer: no export to check
         }
 #else
-        (void)leads;
+        (void)forms;
 #endif
     }
 };
-
-const std::string bom = "\xEF\xBB\xBF";
 
 // A movie in the converter's own style, around what each form adds.
 std::string movie(const std::string& head, const std::string& fileAttributes, const std::string& body) {
@@ -104,14 +87,15 @@ std::string movie(const std::string& head, const std::string& fileAttributes, co
            fileAttributes + "\n" + body + "    </tags>\n  </Header>\n</swf>\n";
 }
 const std::string plainFileAttributes = "<FileAttributes hasMetaData=\"0\" useNetwork=\"1\"/>";
+// Such a movie with the usual declaration and FileAttributes.
+std::string plainMovie(const std::string& body = "") { return movie(declaration, plainFileAttributes, body); }
 
 TEST_F(XmlForms, EveryLegalFormComesOutWellFormedAndTheSame) {
-    const std::vector<Form> forms = {
+    expectKeptByTheTool({
         {"empty_values",
-         movie(declaration, plainFileAttributes,
-               "      <FrameLabel label=\"\"/>\n      <DoAction>\n        <actions>\n"
-               "          <GetURL url=\"\" target=\"\"/>\n          <PushData><items><StackString value=\"\"/>"
-               "</items></PushData>\n        </actions>\n      </DoAction>\n")},
+         plainMovie("      <FrameLabel label=\"\"/>\n      <DoAction>\n        <actions>\n"
+                    "          <GetURL url=\"\" target=\"\"/>\n          <PushData><items><StackString value=\"\"/>"
+                    "</items></PushData>\n        </actions>\n      </DoAction>\n")},
         {"space_before_slash",
          movie(declaration, "<FileAttributes hasMetaData=\"0\" />", "      <ShowFrame />\n      <a x=\"1\" />\n")},
         {"single_quotes",
@@ -125,13 +109,10 @@ TEST_F(XmlForms, EveryLegalFormComesOutWellFormedAndTheSame) {
         {"spaces_around_equals",
          "<?xml version = \"1.0\" encoding = \"UTF-8\" ?>\n<swf version = \"8\">\n"
          "  <FileAttributes hasMetaData =\"0\" useNetwork= '1'/>\n  <a x = \"1\" y\t=\t\"2\"/>\n</swf>\n"},
-        {"tag_end_in_a_value",
-         movie(declaration, plainFileAttributes,
-               "      <FrameLabel label=\"a>b\"/>\n      <a v='1 > 0' w=\"/>\"/>\n")},
+        {"tag_end_in_a_value", plainMovie("      <FrameLabel label=\"a>b\"/>\n      <a v='1 > 0' w=\"/>\"/>\n")},
         {"cdata",
-         movie(declaration, plainFileAttributes,
-               "      <data><![CDATA[<b>&amp; & ]] ]> </b>]]></data>\n      <data>x <![CDATA[]]> y</data>\n"
-               "      <![CDATA[\n  kept\n]]>\n")},
+         plainMovie("      <data><![CDATA[<b>&amp; & ]] ]> </b>]]></data>\n      <data>x <![CDATA[]]> y</data>\n"
+                    "      <![CDATA[\n  kept\n]]>\n")},
         {"doctype", movie(declaration + "<!DOCTYPE swf>\n", plainFileAttributes, "")},
         {"doctype_with_internal_subset",
          movie(declaration + "<!DOCTYPE swf [\n  <!ENTITY who \"world\">\n  <!ENTITY arrow \"->\">\n"
@@ -143,9 +124,8 @@ TEST_F(XmlForms, EveryLegalFormComesOutWellFormedAndTheSame) {
         {"leading_processing_instruction",
          "<?xml-stylesheet href=\"movie.xsl\"?>\n<swf version=\"8\"><FileAttributes/></swf>\n"},
         {"entities",
-         movie(declaration, plainFileAttributes,
-               "      <t a=\"&amp;&lt;&gt;&quot;&apos;&#65;&#x42;\">&amp; &lt; &gt; &quot; &apos; &#65; &#x42;</t>\n")},
-        {"byte_order_mark", bom + movie(declaration, plainFileAttributes, "")},
+         plainMovie("      <t a=\"&amp;&lt;&gt;&quot;&apos;&#65;&#x42;\">&amp; &lt; &gt; &quot; &apos; &#65; &#x42;</t>\n")},
+        {"byte_order_mark", bom + plainMovie()},
         {"byte_order_mark_without_declaration", bom + movie("", plainFileAttributes, "")},
         {"crlf",
          "<?xml version=\"1.0\"?>\r\n<swf version=\"8\">\r\n  <FileAttributes\r\n    hasMetaData=\"0\"/>\r\n"
@@ -179,26 +159,22 @@ TEST_F(XmlForms, EveryLegalFormComesOutWellFormedAndTheSame) {
                "        </rdf:RDF>\n"
                "      </Metadata>\n")},
         {"empty_elements",
-         movie(declaration, plainFileAttributes,
-               "      <Title></Title>\n      <Label name=\"a\">\n      </Label>\n      <Text>  \r\n  </Text>\n")},
+         plainMovie("      <Title></Title>\n      <Label name=\"a\">\n      </Label>\n      <Text>  \r\n  </Text>\n")},
         {"cdata_only",
-         movie(declaration, plainFileAttributes,
-               "      <Script><![CDATA[ if (a < b) trace(\"x\"); ]]></Script>\n"
-               "      <Script>\n        <![CDATA[\n  kept\n]]>\n      </Script>\n")},
+         plainMovie("      <Script><![CDATA[ if (a < b) trace(\"x\"); ]]></Script>\n"
+                    "      <Script>\n        <![CDATA[\n  kept\n]]>\n      </Script>\n")},
         {"text_ending_in_white_space",
-         movie(declaration, plainFileAttributes,
-               "      <Title>Hello \t</Title>\n      <Caption>two lines\n</Caption>\n"
-               "      <Note>\tindented\n      </Note>\n")},
+         plainMovie("      <Title>Hello \t</Title>\n      <Caption>two lines\n</Caption>\n"
+                    "      <Note>\tindented\n      </Note>\n")},
         {"standalone_declaration",
          "<?xml version='1.0' encoding='utf-8' standalone='yes' ?>\n<swf version=\"8\"><FileAttributes/></swf>"},
-    };
-    expectKeptByTheTool(forms);
+    });
 }
 
 // A text, a comment or an instruction named like an element is left alone,
 // and the element itself is changed.
 TEST_F(XmlForms, TheRulesChangeElementsOnly) {
-    const std::vector<Form> forms = {
+    expectKeptByTheTool({
         {"text_named_file_attributes",
          "<swf version=\"7\"><Label>FileAttributes</Label><FileAttributes a=\"1\"/></swf>"},
         {"instruction_named_swf", "<?swf version=\"7\"?><swf version=\"7\"><FileAttributes/></swf>"},
@@ -207,23 +183,22 @@ TEST_F(XmlForms, TheRulesChangeElementsOnly) {
          declaration + "<!--FileAttributes--><swf version=\"6\"><t>swf</t><FileAttributes></FileAttributes></swf>"},
         {"instruction_with_allow_abc",
          "<?FileAttributes allowABC=\"0\"?><swf version=\"8\"><FileAttributes/></swf>"},
-    };
-    expectKeptByTheTool(forms);
+    });
 }
 
 // Whatever stands before the document's own declaration goes with it.
 TEST_F(XmlForms, WhatComesBeforeTheDeclarationIsLeftOut) {
     const std::string latin1 = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n";
-    const std::vector<std::pair<std::string, Form>> leads = {
-        {"lead text\n", {"lead_text", movie(declaration, plainFileAttributes, "")}},
-        {"\t", {"lead_tab", movie(declaration, plainFileAttributes, "")}},
-        {"\xEF\xBB", {"lead_partial_mark", movie(declaration, plainFileAttributes, "")}},
-        {std::string(1, '\0'), {"lead_nul", movie(declaration, plainFileAttributes, "")}},
-        {"<!-- ", {"lead_unclosed_comment", movie(declaration, plainFileAttributes, "")}},
-        {bom + "x\r\n", {"lead_after_mark", movie(declaration, plainFileAttributes, "")}},
-        {"lead ", {"lead_other_encoding", movie(latin1, plainFileAttributes, "      <t a=\"caf\xE9\"/>\n")}},
-    };
-    expectOnlyTheDocumentKept(leads);
+    const std::string plain = plainMovie();
+    expectKeptByTheTool({
+        {"lead_text", plain, "lead text\n"},
+        {"lead_tab", plain, "\t"},
+        {"lead_partial_mark", plain, "\xEF\xBB"},
+        {"lead_nul", plain, std::string(1, '\0')},
+        {"lead_unclosed_comment", plain, "<!-- "},
+        {"lead_after_mark", plain, bom + "x\r\n"},
+        {"lead_other_encoding", movie(latin1, plainFileAttributes, "      <t a=\"caf\xE9\"/>\n"), "lead "},
+    });
 }
 
 // Random well-formed documents, the same on every run: a fixed seed, and
@@ -427,6 +402,12 @@ TEST_F(XmlForms, TheCheckerTellsEveryChange) {
     const std::string good = "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
                              "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">\nx\n<![CDATA[y]]></t></swf>";
     const std::string doctype = "<!DOCTYPE swf>\n";
+    // The input's body upgraded, without the layout's white space around x.
+    const std::string plain = "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
+                              "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>";
+    auto edited = [](std::string text, const std::string& from, const std::string& to) {
+        return text.replace(text.find(from), from.size(), to);
+    };
     // Elements that hold only text, or nothing, go before "</swf>": as they
     // were, or with the layout's white space added.
     auto with = [](std::string output, const std::string& texts) {
@@ -438,40 +419,17 @@ TEST_F(XmlForms, TheCheckerTellsEveryChange) {
         {"bare name",
          with(line + doctype + "<swf version=\"10\"><FileAttributes allowABC=\"1\"/><FrameLabel label/></swf>", texts)},
         {"fixed line", with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + doctype + good, texts)},
-        {"no upgrade",
-         with(line + doctype + "<swf version=\"8\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
-                               "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>",
-              texts)},
-        {"attribute order",
-         with(line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
-                               "<FrameLabel label=\"\"/><t b=\"2\" a=\"1\">x<![CDATA[y]]></t></swf>",
-              texts)},
-        {"section as text",
-         with(line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
-                               "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">xy</t></swf>",
-              texts)},
-        {"no comment",
-         with(line + doctype + "<swf version=\"10\"><?pi a=\"1\"?><FileAttributes allowABC=\"1\"/>"
-                               "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>",
-              texts)},
-        {"instruction data",
-         with(line + doctype + "<swf version=\"10\"><!-- c --><?pi a=\"2\"?><FileAttributes allowABC=\"1\"/>"
-                               "<FrameLabel label=\"\"/><t a=\"1\" b=\"2\">x<![CDATA[y]]></t></swf>",
-              texts)},
+        {"no upgrade", with(line + doctype + edited(plain, "\"10\"", "\"8\""), texts)},
+        {"attribute order", with(line + doctype + edited(plain, "a=\"1\" b=\"2\"", "b=\"2\" a=\"1\""), texts)},
+        {"section as text", with(line + doctype + edited(plain, "x<![CDATA[y]]>", "xy"), texts)},
+        {"no comment", with(line + doctype + edited(plain, "<!-- c -->", ""), texts)},
+        {"instruction data", with(line + doctype + edited(plain, "a=\"1\"?>", "a=\"2\"?>"), texts)},
         {"no doctype", with(line + good, texts)},
-        {"text padded", with(line + doctype + good, "<d>\n2020 \n</d><e></e><f><![CDATA[z]]></f>")},
-        {"text trimmed", with(line + doctype + good, "<d>2020</d><e></e><f><![CDATA[z]]></f>")},
-        {"empty padded", with(line + doctype + good, "<d>2020 </d><e>\n  </e><f><![CDATA[z]]></f>")},
-        {"section padded", with(line + doctype + good, "<d>2020 </d><e></e><f>\n<![CDATA[z]]></f>")},
+        {"text padded", with(line + doctype + good, edited(texts, "2020 ", "\n2020 \n"))},
+        {"text trimmed", with(line + doctype + good, edited(texts, "2020 ", "2020"))},
+        {"empty padded", with(line + doctype + good, edited(texts, "<e>", "<e>\n  "))},
+        {"section padded", with(line + doctype + good, edited(texts, "<f>", "<f>\n"))},
     };
-    writeFile(dir.path("in.xml"), input);
-    for (std::size_t i = 0; i < outputs.size(); ++i) {
-        SCOPED_TRACE(outputs[i].first);
-        writeFile(dir.path("out.xml"), outputs[i].second);
-        const Verdict verdict = check(dir, {dir.path("in.xml"), dir.path("out.xml")});
-        EXPECT_EQ(verdict.status, i == 0 ? 0 : 1) << verdict.report;
-        EXPECT_EQ(verdict.report.empty(), i == 0) << verdict.report;
-    }
     // An export is the input, declaration and all, without the rules.
     const std::vector<std::pair<std::string, std::string>> exports = {
         {"good", input},
@@ -479,12 +437,15 @@ TEST_F(XmlForms, TheCheckerTellsEveryChange) {
         {"declaration changed", "<?xml version=\"1.0\"?>" + input.substr(line.size() - 1)},
         {"no declaration", input.substr(line.size())},
     };
-    for (std::size_t i = 0; i < exports.size(); ++i) {
-        SCOPED_TRACE(std::string("export: ") + exports[i].first);
-        writeFile(dir.path("out.xml"), exports[i].second);
-        const Verdict verdict = check(dir, {"--export", dir.path("in.xml"), dir.path("out.xml")});
-        EXPECT_EQ(verdict.status, i == 0 ? 0 : 1) << verdict.report;
-        EXPECT_EQ(verdict.report.empty(), i == 0) << verdict.report;
+    writeFile(dir.path("in.xml"), input);
+    for (const bool exporting : {false, true}) {
+        for (const auto& [name, output] : exporting ? exports : outputs) {
+            SCOPED_TRACE((exporting ? "export: " : "") + name);
+            writeFile(dir.path("out.xml"), output);
+            std::vector<std::string> paths{dir.path("in.xml"), dir.path("out.xml")};
+            if (exporting) paths.insert(paths.begin(), "--export");
+            expectChecked(dir, paths, name == "good");
+        }
     }
 #endif
 }
@@ -495,14 +456,10 @@ TEST_F(XmlForms, TheCheckerTellsEveryChange) {
 // bytes and, through the checker, to a document that reads the same.
 TEST_F(XmlForms, EveryValueIsExportedAsXml) {
 #ifndef _WIN32
-    struct Row {
-        std::string name;
-        std::string loaded;
-        std::string value;  // set as the first node's attribute a, unless empty
-        std::string reads;  // what the export must read as, when not loaded
-        std::string written;
-    };
-    const std::vector<Row> rows = {
+    // A name, the text loaded, the value set as its first node's attribute a
+    // (unless empty), what the export must read as (when not as loaded), and
+    // the bytes it writes.
+    const std::vector<std::array<std::string, 5>> rows = {
         {"both_quotes", "<t a=\"x\"/>", "say \"hi\" it's", "<t a='say \"hi\" it&apos;s'/>",
          "  <t a=\"say &quot;hi&quot; it's\"/>\n"},
         {"both_quotes_with_content", "<t a=\"x\">y</t>", "\"'", "<t a='&quot;&apos;'>y</t>", "  <t a=\"&quot;'\">y</t>\n"},
@@ -516,21 +473,19 @@ TEST_F(XmlForms, EveryValueIsExportedAsXml) {
          "  <?pi a='say \"hi\" it's'?>\n  <t/>\n"},
     };
     std::vector<std::string> pairs{"--export"};
-    for (const Row& row : rows) {
+    for (const auto& [name, loaded, value, reads, written] : rows) {
         qor::utility::clXML document;
-        document.loadText(row.loaded);
-        if (!row.value.empty()) document.root.getChildren().begin()->searchAttribute("a")->second = row.value;
-        const std::string input = dir.path(row.name + ".xml");
-        const std::string exported = dir.path(row.name + ".export.xml");
-        writeFile(input, row.reads.empty() ? row.loaded : row.reads);
-        EXPECT_TRUE(document.exportFile(exported)) << row.name;
-        EXPECT_EQ(readFile(exported), row.written) << row.name;
+        document.loadText(loaded);
+        if (!value.empty()) document.root.getChildren().begin()->searchAttribute("a")->second = value;
+        const std::string input = dir.path(name + ".xml");
+        const std::string exported = dir.path(name + ".export.xml");
+        writeFile(input, reads.empty() ? loaded : reads);
+        EXPECT_TRUE(document.exportFile(exported)) << name;
+        EXPECT_EQ(readFile(exported), written) << name;
         pairs.push_back(input);
         pairs.push_back(exported);
     }
-    const Verdict verdict = check(dir, pairs);
-    EXPECT_EQ(verdict.status, 0) << verdict.report;
-    EXPECT_EQ(verdict.report, "");
+    expectChecked(dir, pairs);
 #endif
 }
 
