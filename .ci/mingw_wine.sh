@@ -82,7 +82,8 @@ build() {
 }
 
 # check_package: the program's header and manifest, and the zip made from
-# the build, with Debian's own Python, which python3-pefile serves.
+# the build (mandoc writes its README.txt), with Debian's own Python, which
+# python3-pefile serves.
 check_package() {
   log "packaging ($(took))"
   /usr/bin/python3 "$ROOT/tests/package/check_windows_executable.py" "$BUILD/swfupgrade.exe" &&

@@ -14,7 +14,7 @@ LEG=windows.sh
 CTEST_TIMEOUT=${CTEST_TIMEOUT:-900}
 source "$ROOT/.ci/mingw_wine.sh"
 
-ensure_packages cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64 python3 python3-pefile
+ensure_packages cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64 mandoc python3 python3-pefile
 
 start_wine
 build

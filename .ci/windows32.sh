@@ -18,7 +18,7 @@ PROGRAM_TIMEOUT=${PROGRAM_TIMEOUT:-1200}
 source "$ROOT/.ci/mingw_wine.sh"
 
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-ensure_packages cmake ninja-build g++-mingw-w64-i686-posix googletest wine wine32:i386 wine64 qemu-user \
+ensure_packages cmake ninja-build g++-mingw-w64-i686-posix googletest wine wine32:i386 wine64 qemu-user mandoc \
   python3 python3-pefile
 
 # --- i386 programs through qemu-i386 -------------------------------------
