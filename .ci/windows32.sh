@@ -48,7 +48,7 @@ if [[ ! -f $WINEPREFIX/drive_c/windows/syswow64/kernel32.dll ]]; then
   exit 1
 fi
 
-build swfupgrade xml_tests driver_tests tree_memory_tests tool_tests
+build
 status=0
 # The program the tests start is the zip's own, byte for byte: the zip's
 # copy is stripped, so it takes the built one's place.
