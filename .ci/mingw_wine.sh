@@ -27,8 +27,9 @@ start_wine() {
   export WINEPREFIX=$BUILD/wine
   export WINEARCH=win64
   export WINEDEBUG=-all
-  # No Mono/Gecko installer prompts in a headless prefix.
-  export WINEDLLOVERRIDES="mscoree,mshtml="
+  # No Mono/Gecko installer prompts in a headless prefix, and no debugger
+  # started for a program that crashes (emulated, it would take minutes).
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
   unset DISPLAY
   trap 'wineserver -k >/dev/null 2>&1 || true; umount_small_volume' EXIT
   mkdir -p "$WINEPREFIX"
