@@ -69,16 +69,16 @@ mount_small_volume
 # Each line: a name for its log, then the program and its arguments. The
 # host checks and the limits are two processes of one program, so that
 # both cores start the shipped one.
-# The tests that start threads of their own are left to the other legs: a
-# new thread in emulated 32-bit Wine ends the program at times ("wine
-# client error", an ld.so assertion).
-threaded=FileBytes.AFileCutShortWhileLoadedNeverKillsTheCaller:OutputFile.OutlastsABriefReaderOfTheOldOutput
-threaded+=:OutputFile.NeverWaitsForAnotherWriter:TreeMemory.ThreadsCutBlocksApart
+# The unit tests that start threads of their own are left to the other
+# legs: a new thread in emulated 32-bit Wine ends the program at times
+# ("wine client error", an ld.so assertion). xml_tests and driver_tests
+# are left out whole for now: under emulation each hangs for good, idle,
+# in a test of file or pipe reads (FileBytes.LoadsAFileOpenAtADescriptor,
+# OutputFile.LeavesFilesBesideTheOutputAlone); the 64-bit leg runs them.
+threaded=TreeMemory.ThreadsCutBlocksApart
 programs=(
   "host-checks tests/tool/tool_tests.exe --gtest_filter=WindowsHost.EverydayChecksInOneBatch"
   "limits tests/tool/tool_tests.exe --gtest_filter=WindowsHost.LimitsInOneBatch"
-  "xml_tests tests/xml_tests.exe --gtest_filter=-$threaded"
-  "driver_tests tests/driver_tests.exe --gtest_filter=-$threaded"
   "tree_memory_tests tests/tree_memory_tests.exe --gtest_filter=-$threaded"
 )
 log "testing under 32-bit Wine through qemu-i386 ($(took))"
