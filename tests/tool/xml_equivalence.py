@@ -15,7 +15,8 @@ read the same, with Python's expat, but for what the tool changes:
   ends (the layout); the text of an element that holds nothing else (or
   white space and one CDATA section) must be the same, but for the
   leading spaces, CRs and LFs that reading drops;
-- a processing instruction's data comes out as name="value" pairs.
+- a processing instruction's data is compared as the pairs the tool reads
+  it as, a bare word being a name with an empty value.
 
 With --export, OUTPUT is the library's export of INPUT: neither rule
 applies, and its XML declaration, if any, must say what INPUT's says.
