@@ -93,13 +93,14 @@ enFileResult clFileBytes::read(int descriptor, unsigned access) {
     if (file == INVALID_HANDLE_VALUE) return FILE_CANNOT_OPEN;
     const DWORD type = GetFileType(file);
     if (type == FILE_TYPE_DISK) {
-        BY_HANDLE_FILE_INFORMATION info;
-        LARGE_INTEGER size;
-        if (!GetFileInformationByHandle(file, &info) || !GetFileSizeEx(file, &size)) return FILE_READ_FAILED;
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return FILE_NOT_READABLE;
+        // The size and the kind in one query, which asks nothing of the volume.
+        FILE_STANDARD_INFO info;
+        if (!GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info)) return FILE_READ_FAILED;
+        if (info.Directory) return FILE_NOT_READABLE;
         // Past what a string can hold (in a 32-bit build) it cannot be loaded.
-        if (static_cast<std::uintmax_t>(size.QuadPart) > buffer.max_size()) return FILE_TOO_LARGE;
-        return readWhole(file, static_cast<std::size_t>(size.QuadPart), buffer) ? FILE_READ : FILE_READ_FAILED;
+        const auto size = static_cast<std::uintmax_t>(info.EndOfFile.QuadPart);
+        if (size > buffer.max_size()) return FILE_TOO_LARGE;
+        return readWhole(file, static_cast<std::size_t>(size), buffer) ? FILE_READ : FILE_READ_FAILED;
     }
     if (!(access & ACCESS_STREAM) || (type != FILE_TYPE_PIPE && type != FILE_TYPE_CHAR)) return FILE_NOT_READABLE;
     return readToEnd(file, buffer);

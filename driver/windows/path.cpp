@@ -62,8 +62,9 @@ HANDLE openToLook(const std::wstring& path, bool* writable = nullptr) {
 }
 
 bool isDirectory(HANDLE handle) {
-    BY_HANDLE_FILE_INFORMATION info;
-    return GetFileInformationByHandle(handle, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    FILE_BASIC_INFO basic;
+    return GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) &&
+           (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // Whether anything stands at path itself, a link there not followed.
