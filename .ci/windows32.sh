@@ -69,15 +69,19 @@ mount_small_volume
 # Each line: a name for its log, then the program and its arguments. The
 # host checks and the limits are two processes of one program, so that
 # both cores start the shipped one.
-# The unit tests are left to the other legs for now. Under emulation
-# xml_tests and driver_tests hang for good, idle, in a test of file or
-# pipe reads (FileBytes.LoadsAFileOpenAtADescriptor,
-# OutputFile.LeavesFilesBesideTheOutputAlone); a new thread ends a program
-# at times ("wine client error", an ld.so assertion); and tree_memory_tests
+# The unit tests run here bar three, left to the 64-bit leg: two start a
+# thread, which ends an emulated Wine program (a qemu segfault, or "wine
+# client error"), and in the third Wine's volume query for a file's
+# identity fails under emulation ("read: Bad address"). tree_memory_tests
 # has nothing to show here but its threads, its region being Linux's.
+emulation_faults=FileBytes.AFileCutShortWhileLoadedNeverKillsTheCaller
+emulation_faults+=:OutputFile.OutlastsABriefReaderOfTheOldOutput
+emulation_faults+=:OutputFile.WhatStandsAtADrawnNameIsLeftAloneAndAnotherDrawn
 programs=(
   "host-checks tests/tool/tool_tests.exe --gtest_filter=WindowsHost.EverydayChecksInOneBatch"
   "limits tests/tool/tool_tests.exe --gtest_filter=WindowsHost.LimitsInOneBatch"
+  "xml-tests tests/xml_tests.exe --gtest_filter=-$emulation_faults"
+  "driver-tests tests/driver_tests.exe --gtest_filter=-$emulation_faults"
 )
 log "testing under 32-bit Wine through qemu-i386 ($(took))"
 run_program() {
