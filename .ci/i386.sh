@@ -12,35 +12,12 @@ TOOLCHAIN=$ROOT/cmake/linux-i386.cmake
 GTEST_PREFIX=$BUILD/gtest
 CTEST_TIMEOUT=${CTEST_TIMEOUT:-1800}
 
-log() { echo "i386.sh: $*"; }
-# The leg's time so far, in minutes and seconds, for CI's log.
-took() { printf '%dm%02ds' $((SECONDS / 60)) $((SECONDS % 60)); }
+LEG=i386.sh
+source "$ROOT/.ci/leg.sh"
 
-missing=()
-for package in cmake ninja-build g++-multilib qemu-user googletest python3; do
-  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if ((${#missing[@]})); then
-  log "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  # A mirror caught mid-sync fails one list; the others still serve.
-  apt-get update -qq || log "apt-get update failed in part; going on with the lists it has"
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
-
-# --- GoogleTest, built 32-bit once and kept in the build dir --------------
-if [[ ! -f $GTEST_PREFIX/lib/cmake/GTest/GTestConfig.cmake ]]; then
-  log "building GoogleTest -m32 into $GTEST_PREFIX"
-  rm -rf "$BUILD/gtest-build"
-  cmake -S /usr/src/googletest -B "$BUILD/gtest-build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-    -DCMAKE_BUILD_TYPE=Release \
-    -DBUILD_GMOCK=OFF \
-    -DCMAKE_INSTALL_PREFIX="$GTEST_PREFIX" >/dev/null
-  cmake --build "$BUILD/gtest-build" -j2 >/dev/null
-  cmake --install "$BUILD/gtest-build" >/dev/null
-  rm -rf "$BUILD/gtest-build"
-fi
+ensure_packages cmake ninja-build g++-multilib qemu-user googletest python3
+# GoogleTest, built 32-bit once and kept in the build dir.
+build_googletest "$GTEST_PREFIX"
 
 # --- the project ------------------------------------------------------------
 log "configuring"

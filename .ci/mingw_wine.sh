@@ -1,24 +1,8 @@
 # What the Windows legs share, sourced by windows.sh and windows32.sh after
-# they set ROOT, BUILD, TOOLCHAIN and LEG: installing, a cross-built
-# GoogleTest, a headless Wine, the build and the package checks.
+# they set ROOT, BUILD, TOOLCHAIN and LEG: a headless Wine, the build and
+# the package checks.
 
-log() { echo "$LEG: $*"; }
-# The leg's time so far, in minutes and seconds, for CI's log.
-took() { printf '%dm%02ds' $((SECONDS / 60)) $((SECONDS % 60)); }
-
-# ensure_packages PACKAGE...: whatever of them is missing; false when apt fails.
-ensure_packages() {
-  local missing=() p
-  for p in "$@"; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-  done
-  ((${#missing[@]})) || return 0
-  log "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  # A mirror caught mid-sync fails one list; the others still serve.
-  apt-get update -qq || log "apt-get update failed in part; going on with the lists it has"
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-}
+source "$ROOT/.ci/leg.sh"
 
 # start_wine: a 64-bit prefix in the build dir, its server running. With
 # wine32 installed and i386 programs runnable, the prefix gets its 32-bit
@@ -58,18 +42,7 @@ umount_small_volume() {
 # project's targets (all of them when none is named).
 build() {
   local gtest=$BUILD/gtest targets=()
-  if [[ ! -f $gtest/lib/cmake/GTest/GTestConfig.cmake ]]; then
-    log "building GoogleTest for MinGW into $gtest"
-    rm -rf "$BUILD/gtest-build"
-    cmake -S /usr/src/googletest -B "$BUILD/gtest-build" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-      -DCMAKE_BUILD_TYPE=Release \
-      -DBUILD_GMOCK=OFF \
-      -DCMAKE_INSTALL_PREFIX="$gtest" >/dev/null
-    cmake --build "$BUILD/gtest-build" -j2 >/dev/null
-    cmake --install "$BUILD/gtest-build" >/dev/null
-    rm -rf "$BUILD/gtest-build"
-  fi
+  build_googletest "$gtest"
   log "configuring ($(took))"
   cmake -S "$ROOT" -B "$BUILD" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
